@@ -1,0 +1,20 @@
+# Shared compiler settings for every package of this workspace.
+# Each package includes this file once, right after project().
+if(NOT CMAKE_CXX_STANDARD)
+  set(CMAKE_CXX_STANDARD 17)
+endif()
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+if(NOT CMAKE_C_STANDARD)
+  set(CMAKE_C_STANDARD 11)
+endif()
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo)
+endif()
+if(CMAKE_COMPILER_IS_GNUCXX OR CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_compile_options(-Wall -Wextra -Wpedantic)
+endif()
+# Debian's ament python helpers live in the system interpreter, not in a pyenv one.
+if(NOT Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
+  set(Python3_EXECUTABLE /usr/bin/python3)
+endif()
