@@ -97,17 +97,18 @@ ArmLogger::ArmLogger(const LoggerEnvironment & env, std::ostream & notices, cons
 
 ArmLogger & ArmLogger::instance()
 {
-  static ArmLogger holder{read_logger_environment(), std::cout, default_logger_sinks()};
-  return holder;
+  // Never destroyed: the detached task thread may still log while the process exits, after
+  // function-local statics are gone. Every record is already written out when it is logged,
+  // so nothing is lost by skipping the destructor.
+  static ArmLogger * const holder =
+    new ArmLogger(read_logger_environment(), std::cout, default_logger_sinks());
+  return *holder;
 }
 
 void ArmLogger::write(
   spdlog::level::level_enum level, const spdlog::source_loc & where, std::string_view message)
 {
-  unsigned number = counter_.load();
-  if (level_ <= static_cast<int>(level)) {
-    number = static_cast<std::uint8_t>(counter_.fetch_add(1) + 1U);
-  }
+  const unsigned number = static_cast<std::uint8_t>(counter_.fetch_add(1) + 1U);
   const bool is_error = level == spdlog::level::err;
   std::string line = is_error ?
     fmt::format("{0:3d} [ERROR] ", number % 128U) :

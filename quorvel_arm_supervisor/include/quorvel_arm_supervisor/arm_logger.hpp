@@ -96,14 +96,15 @@ public:
   ArmLogger & operator=(const ArmLogger &) = delete;
 
   // The process-wide holder, configured from the process environment on the first call
-  // (notices go to standard output). Thread-safe; lives until process exit.
+  // (notices go to standard output). Thread-safe; never destroyed, so threads that still log
+  // while the process exits stay safe.
   static ArmLogger & instance();
 
   // Formats and logs one line at info / error level with the caller's source location.
   template<typename ... Args>
   void info(const spdlog::source_loc & where, fmt::format_string<Args...> format, Args &&... args)
   {
-    if (logger_) {
+    if (passes(spdlog::level::info)) {
       write(spdlog::level::info, where, fmt::format(format, std::forward<Args>(args)...));
     }
   }
@@ -111,7 +112,7 @@ public:
   template<typename ... Args>
   void error(const spdlog::source_loc & where, fmt::format_string<Args...> format, Args &&... args)
   {
-    if (logger_) {
+    if (passes(spdlog::level::err)) {
       write(spdlog::level::err, where, fmt::format(format, std::forward<Args>(args)...));
     }
   }
@@ -126,7 +127,13 @@ public:
   std::uint8_t counter() const noexcept {return counter_.load();}
 
 private:
-  // `level` is info or err.
+  // A filtered line is neither formatted nor counted; the logger's own level equals level_.
+  bool passes(spdlog::level::level_enum level) const noexcept
+  {
+    return logger_ && level_ <= static_cast<int>(level);
+  }
+
+  // `level` is info or err and passes().
   void write(spdlog::level::level_enum level, const spdlog::source_loc & where,
     std::string_view message);
 
