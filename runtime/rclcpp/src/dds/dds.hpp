@@ -157,10 +157,12 @@ private:
   std::unique_ptr<Impl> impl_;
 };
 
-/// A guard condition that wakes a WaitSet when triggered.
+/// A guard condition that wakes a WaitSet when triggered. It stays triggered until taken.
+/// Any thread; trigger() is cheap and never blocks.
 class GuardCondition
 {
 public:
+  /// Throws DdsError if Cyclone cannot create it.
   GuardCondition();
   ~GuardCondition();
   GuardCondition(const GuardCondition &) = delete;
@@ -185,17 +187,32 @@ public:
   WaitSet & operator=(const WaitSet &) = delete;
 
   /// Attaches a condition or entity; `key` is what wait() reports when it fires.
-  /// For a writer/reader entity, `status_mask` (DDS_*_STATUS bits) restricts what triggers it.
+  /// For a writer/reader entity, `status_mask` (DDS_*_STATUS bits) restricts what triggers it;
+  /// the mask is set on the entity itself, so attach an entity with a mask to one WaitSet only.
+  /// Throws DdsError if the entity cannot be attached (e.g. already attached, or deleted).
   void attach(int32_t entity, intptr_t key, uint32_t status_mask = 0);
+  /// Detaches; detaching something not attached is a no-op. Entities deleted while attached
+  /// are detached by Cyclone.
   void detach(int32_t entity);
   /// Blocks until something attached fires or the timeout passes (negative = forever).
   /// Returns the keys of the triggered entities (empty on timeout). Resets the status bits of
-  /// attached writer/reader entities so that a status change fires once.
+  /// attached writer/reader entities so that a status change fires once. Guard conditions stay
+  /// triggered until taken, read conditions while samples remain. Any thread, but one waiter at
+  /// a time; attach/detach may run concurrently with a wait.
   std::vector<intptr_t> wait(std::chrono::nanoseconds timeout);
 
 private:
+  struct Attachment
+  {
+    int32_t entity;
+    intptr_t key;
+    uint32_t status_mask;
+  };
+
   int32_t handle_;
   int32_t idle_guard_;
+  std::mutex mutex_;
+  std::vector<Attachment> attachments_;  // guarded by mutex_
 };
 
 /// One DDS participant (per rclcpp context), with the publisher and subscriber that all its
