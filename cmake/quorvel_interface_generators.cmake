@@ -9,3 +9,10 @@ if(NOT rosidl_default_generators_FOUND)
   find_package(rosidl_typesupport_introspection_cpp REQUIRED)
 endif()
 find_package(rosidl_cmake REQUIRED)
+# Without rosidl_default_runtime, consumers of the generated type support targets must find the
+# introspection packages themselves; export them so find_package(<interface package>) suffices.
+if(NOT rosidl_default_generators_FOUND)
+  ament_export_dependencies(
+    rosidl_runtime_c rosidl_runtime_cpp rosidl_typesupport_interface
+    rosidl_typesupport_introspection_c rosidl_typesupport_introspection_cpp)
+endif()
