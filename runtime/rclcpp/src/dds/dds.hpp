@@ -151,6 +151,9 @@ public:
   const std::string & topic_name() const;
   size_t matched_count() const;
   std::vector<std::string> matched_user_data() const;
+  /// USER_DATA of the matched writer with this instance handle (TakeResult::publication_handle),
+  /// e.g. a request writer's "clientid=...;". Empty when it has none or is no longer matched.
+  std::string matched_writer_user_data(uint64_t publication_handle) const;
 
 private:
   struct Impl;
@@ -220,7 +223,10 @@ private:
 class Participant : public std::enable_shared_from_this<Participant>
 {
 public:
-  /// Creates the domain (from `config`) and the participant with USER_DATA "enclave=/;".
+  /// Creates the domain (from `config`) and the participant with USER_DATA "enclave=/;". A
+  /// domain id already in use in this process keeps the configuration it was created with; the
+  /// domain is deleted with its last participant. Blocks while Cyclone sets up sockets and
+  /// threads; throws DdsError (Cyclone prints its reason on stderr).
   static std::shared_ptr<Participant> create(const DomainConfig & config);
   ~Participant();
   Participant(const Participant &) = delete;

@@ -68,6 +68,24 @@ dds_builtintopic_endpoint_t * matched_data(
   return nullptr;
 }
 
+/// False if `handle` is not (or no longer) matched.
+bool user_data_of(
+  dds_entity_t entity, EndpointKind kind, dds_instance_handle_t handle, std::string & text)
+{
+  dds_builtintopic_endpoint_t * ep = matched_data(entity, kind, handle);
+  if (ep == nullptr) {
+    return false;
+  }
+  void * value = nullptr;
+  size_t size = 0;
+  if (ep->qos != nullptr && dds_qget_userdata(ep->qos, &value, &size) && value != nullptr) {
+    text.assign(static_cast<const char *>(value), size);
+  }
+  dds_free(value);
+  dds_builtintopic_free_endpoint(ep);
+  return true;
+}
+
 }  // namespace
 
 size_t matched_endpoint_count(dds_entity_t entity, EndpointKind kind)
@@ -95,21 +113,20 @@ std::vector<std::string> matched_endpoint_user_data(dds_entity_t entity, Endpoin
   std::vector<std::string> result;
   result.reserve(handles.size());
   for (dds_instance_handle_t handle : handles) {
-    dds_builtintopic_endpoint_t * ep = matched_data(entity, kind, handle);
-    if (ep == nullptr) {
-      continue;  // unmatched since we listed it
-    }
     std::string text;
-    void * value = nullptr;
-    size_t size = 0;
-    if (dds_qget_userdata(ep->qos, &value, &size) && value != nullptr) {
-      text.assign(static_cast<const char *>(value), size);
+    if (user_data_of(entity, kind, handle, text)) {
+      result.push_back(std::move(text));
     }
-    dds_free(value);
-    dds_builtintopic_free_endpoint(ep);
-    result.push_back(std::move(text));
   }
   return result;
+}
+
+std::string matched_endpoint_user_data(
+  dds_entity_t entity, EndpointKind kind, dds_instance_handle_t handle)
+{
+  std::string text;
+  user_data_of(entity, kind, handle, text);
+  return text;
 }
 
 }  // namespace dds

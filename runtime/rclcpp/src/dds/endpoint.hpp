@@ -41,6 +41,10 @@ size_t matched_endpoint_count(dds_entity_t entity, EndpointKind kind);
 /// USER_DATA of every endpoint matched with `entity` (empty strings for none).
 std::vector<std::string> matched_endpoint_user_data(dds_entity_t entity, EndpointKind kind);
 
+/// USER_DATA of the one matched endpoint with instance handle `handle` (empty if none).
+std::string matched_endpoint_user_data(
+  dds_entity_t entity, EndpointKind kind, dds_instance_handle_t handle);
+
 }  // namespace dds
 }  // namespace rclcpp
 

@@ -173,5 +173,10 @@ std::vector<std::string> Reader::matched_user_data() const
   return matched_endpoint_user_data(impl_->reader, EndpointKind::Reader);
 }
 
+std::string Reader::matched_writer_user_data(uint64_t publication_handle) const
+{
+  return matched_endpoint_user_data(impl_->reader, EndpointKind::Reader, publication_handle);
+}
+
 }  // namespace dds
 }  // namespace rclcpp

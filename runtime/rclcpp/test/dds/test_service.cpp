@@ -88,6 +88,9 @@ TEST_F(Service, RequestAndReplyCarryGuidAndSequenceAndPairByUserData)
   EXPECT_EQ(req.header.guid, sent.guid);
   EXPECT_EQ(req.header.seq, sent.seq);
   EXPECT_EQ(req.publication_handle, request_writer.instance_handle());
+  // What a server checks before replying: the requesting writer's client id.
+  EXPECT_EQ(request_reader.matched_writer_user_data(req.publication_handle), client_id);
+  EXPECT_EQ(request_reader.matched_writer_user_data(req.publication_handle + 1), "");
 
   std_msgs::msg::String reply;
   reply.data = "pong";
