@@ -1,0 +1,105 @@
+// The process's client-library context: parsed command line, DDS participant, shutdown state.
+#ifndef RCLCPP__CONTEXT_HPP_
+#define RCLCPP__CONTEXT_HPP_
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace rclcpp
+{
+
+namespace dds
+{
+class Participant;
+}
+namespace base
+{
+struct ParsedArguments;
+}
+
+/// Which signals rclcpp::init installs handlers for.
+enum class SignalHandlerOptions
+{
+  All,
+  SigInt,
+  SigTerm,
+  None
+};
+
+class InitOptions
+{
+public:
+  InitOptions() = default;
+  bool shutdown_on_signal = true;
+  bool auto_initialize_logging() const {return auto_initialize_logging_;}
+  InitOptions & auto_initialize_logging(bool value)
+  {
+    auto_initialize_logging_ = value;
+    return *this;
+  }
+
+private:
+  bool auto_initialize_logging_ = true;
+};
+
+/// One initialisation of the client library. Thread-safe.
+class Context : public std::enable_shared_from_this<Context>
+{
+public:
+  using SharedPtr = std::shared_ptr<Context>;
+  using OnShutdownCallback = std::function<void ()>;
+
+  Context();
+  virtual ~Context();
+  Context(const Context &) = delete;
+  Context & operator=(const Context &) = delete;
+
+  /// Parses the arguments (throws on malformed ROS arguments) and marks the context valid.
+  void init(int argc, char const * const * argv, const InitOptions & init_options = InitOptions());
+  bool is_valid() const {return valid_.load();}
+  /// Shuts the context down: every spin on it returns, on_shutdown callbacks run once.
+  /// Returns false if it was not valid.
+  bool shutdown(const std::string & reason);
+  std::string shutdown_reason() const;
+
+  OnShutdownCallback on_shutdown(OnShutdownCallback callback);
+  /// Arguments the program should handle itself (those outside --ros-args), argv[0] first.
+  std::vector<std::string> get_unparsed_arguments() const;
+
+  /// Blocks until shutdown or the timeout passes; returns true if shut down.
+  bool sleep_for(std::chrono::nanoseconds nanoseconds);
+
+  // Runtime internals used by nodes and executors.
+  const base::ParsedArguments & arguments() const;
+  /// The DDS participant, created on first use (throws a clear error if DDS cannot start).
+  std::shared_ptr<dds::Participant> participant();
+  /// Registers a function run at shutdown to wake a waiting executor; returns a handle.
+  uint64_t add_interrupt(std::function<void ()> interrupt);
+  void remove_interrupt(uint64_t handle);
+
+private:
+  std::atomic_bool valid_{false};
+  mutable std::mutex mutex_;
+  std::condition_variable shutdown_cv_;
+  std::string shutdown_reason_;
+  std::unique_ptr<base::ParsedArguments> arguments_;
+  std::shared_ptr<dds::Participant> participant_;
+  std::vector<OnShutdownCallback> on_shutdown_callbacks_;
+  std::vector<std::pair<uint64_t, std::function<void ()>>> interrupts_;
+  uint64_t next_interrupt_ = 1;
+};
+
+namespace contexts
+{
+/// The context that rclcpp::init initialises and nodes use by default.
+Context::SharedPtr get_global_default_context();
+}
+
+}  // namespace rclcpp
+
+#endif  // RCLCPP__CONTEXT_HPP_

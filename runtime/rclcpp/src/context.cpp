@@ -1,0 +1,292 @@
+#include "rclcpp/context.hpp"
+
+#include <csignal>
+#include <cstring>
+#include <semaphore.h>
+#include <thread>
+#include <unistd.h>
+
+#include "base/arguments.hpp"
+#include "dds/dds.hpp"
+#include "rclcpp/exceptions.hpp"
+#include "rclcpp/logging.hpp"
+#include "rclcpp/utilities.hpp"
+
+namespace rclcpp
+{
+
+Context::Context() : arguments_(std::make_unique<base::ParsedArguments>()) {}
+
+Context::~Context()
+{
+  if (is_valid()) {
+    shutdown("context destroyed");
+  }
+}
+
+void Context::init(int argc, char const * const * argv, const InitOptions & init_options)
+{
+  (void)init_options;
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    args.emplace_back(argv[i] ? argv[i] : "");
+  }
+  base::ParsedArguments parsed;
+  try {
+    parsed = base::parse_arguments(args);
+  } catch (const base::InvalidRosArgsError & e) {
+    throw exceptions::RCLInvalidROSArgsError(e.what());
+  }
+  if (!parsed.unknown_ros_args.empty()) {
+    throw exceptions::UnknownROSArgsError(std::move(parsed.unknown_ros_args));
+  }
+  base::apply_log_levels(parsed.log_levels);
+  std::lock_guard<std::mutex> lock(mutex_);
+  *arguments_ = std::move(parsed);
+  shutdown_reason_.clear();
+  valid_.store(true);
+}
+
+bool Context::shutdown(const std::string & reason)
+{
+  std::vector<OnShutdownCallback> callbacks;
+  std::vector<std::function<void ()>> interrupts;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!valid_.exchange(false)) {
+      return false;
+    }
+    shutdown_reason_ = reason;
+    callbacks = on_shutdown_callbacks_;
+    for (auto & entry : interrupts_) {
+      interrupts.push_back(entry.second);
+    }
+  }
+  shutdown_cv_.notify_all();
+  for (auto & interrupt : interrupts) {
+    interrupt();
+  }
+  for (auto & callback : callbacks) {
+    callback();
+  }
+  return true;
+}
+
+std::string Context::shutdown_reason() const
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  return shutdown_reason_;
+}
+
+Context::OnShutdownCallback Context::on_shutdown(OnShutdownCallback callback)
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  on_shutdown_callbacks_.push_back(callback);
+  return callback;
+}
+
+std::vector<std::string> Context::get_unparsed_arguments() const
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  return arguments_->unparsed;
+}
+
+bool Context::sleep_for(std::chrono::nanoseconds nanoseconds)
+{
+  std::unique_lock<std::mutex> lock(mutex_);
+  shutdown_cv_.wait_for(lock, nanoseconds, [this]() {return !valid_.load();});
+  return !valid_.load();
+}
+
+const base::ParsedArguments & Context::arguments() const
+{
+  return *arguments_;
+}
+
+std::shared_ptr<dds::Participant> Context::participant()
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!participant_) {
+    participant_ = dds::Participant::create(dds::DomainConfig::from_environment());
+  }
+  return participant_;
+}
+
+uint64_t Context::add_interrupt(std::function<void ()> interrupt)
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  const uint64_t handle = next_interrupt_++;
+  interrupts_.emplace_back(handle, std::move(interrupt));
+  return handle;
+}
+
+void Context::remove_interrupt(uint64_t handle)
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = interrupts_.begin(); it != interrupts_.end(); ++it) {
+    if (it->first == handle) {
+      interrupts_.erase(it);
+      return;
+    }
+  }
+}
+
+namespace contexts
+{
+Context::SharedPtr get_global_default_context()
+{
+  static Context::SharedPtr context = std::make_shared<Context>();
+  return context;
+}
+}  // namespace contexts
+
+// ---------------------------------------------------------------------------------------------
+// Signal handling. The handler only posts a semaphore (async-signal-safe); a thread waiting on
+// it shuts the global context down, which wakes every executor.
+
+namespace
+{
+sem_t g_signal_semaphore;
+std::atomic_bool g_handlers_installed{false};
+std::atomic_bool g_signal_thread_stop{false};
+std::thread g_signal_thread;
+struct sigaction g_old_sigint;
+struct sigaction g_old_sigterm;
+bool g_sigint_installed = false;
+bool g_sigterm_installed = false;
+
+void on_signal(int signum)
+{
+  (void)signum;
+  sem_post(&g_signal_semaphore);
+}
+
+void signal_thread_main()
+{
+  while (true) {
+    while (sem_wait(&g_signal_semaphore) != 0) {
+    }
+    if (g_signal_thread_stop.load()) {
+      return;
+    }
+    contexts::get_global_default_context()->shutdown("signal");
+  }
+}
+}  // namespace
+
+bool install_signal_handlers(SignalHandlerOptions options)
+{
+  if (g_handlers_installed.exchange(true)) {
+    return false;
+  }
+  sem_init(&g_signal_semaphore, 0, 0);
+  g_signal_thread_stop.store(false);
+  g_signal_thread = std::thread(signal_thread_main);
+  struct sigaction action;
+  std::memset(&action, 0, sizeof(action));
+  action.sa_handler = on_signal;
+  sigemptyset(&action.sa_mask);
+  if (options == SignalHandlerOptions::All || options == SignalHandlerOptions::SigInt) {
+    g_sigint_installed = sigaction(SIGINT, &action, &g_old_sigint) == 0;
+  }
+  if (options == SignalHandlerOptions::All || options == SignalHandlerOptions::SigTerm) {
+    g_sigterm_installed = sigaction(SIGTERM, &action, &g_old_sigterm) == 0;
+  }
+  return true;
+}
+
+bool signal_handlers_installed()
+{
+  return g_handlers_installed.load();
+}
+
+bool uninstall_signal_handlers()
+{
+  if (!g_handlers_installed.exchange(false)) {
+    return false;
+  }
+  if (g_sigint_installed) {
+    sigaction(SIGINT, &g_old_sigint, nullptr);
+    g_sigint_installed = false;
+  }
+  if (g_sigterm_installed) {
+    sigaction(SIGTERM, &g_old_sigterm, nullptr);
+    g_sigterm_installed = false;
+  }
+  g_signal_thread_stop.store(true);
+  sem_post(&g_signal_semaphore);
+  if (g_signal_thread.joinable()) {
+    g_signal_thread.join();
+  }
+  sem_destroy(&g_signal_semaphore);
+  return true;
+}
+
+namespace
+{
+// Joins the signal thread at exit so the process ends cleanly.
+struct SignalHandlerCleanup
+{
+  ~SignalHandlerCleanup() {uninstall_signal_handlers();}
+} g_signal_handler_cleanup;
+}  // namespace
+
+void init(
+  int argc, char const * const * argv, const InitOptions & init_options,
+  SignalHandlerOptions signal_handler_options)
+{
+  contexts::get_global_default_context()->init(argc, argv, init_options);
+  if (signal_handler_options != SignalHandlerOptions::None) {
+    install_signal_handlers(signal_handler_options);
+  }
+}
+
+std::vector<std::string> init_and_remove_ros_arguments(
+  int argc, char const * const * argv, const InitOptions & init_options)
+{
+  init(argc, argv, init_options);
+  return contexts::get_global_default_context()->get_unparsed_arguments();
+}
+
+std::vector<std::string> remove_ros_arguments(int argc, char const * const * argv)
+{
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    args.emplace_back(argv[i]);
+  }
+  return base::parse_arguments(args).unparsed;
+}
+
+bool ok(Context::SharedPtr context)
+{
+  if (!context) {
+    context = contexts::get_global_default_context();
+  }
+  return context->is_valid();
+}
+
+bool shutdown(Context::SharedPtr context, const std::string & reason)
+{
+  if (!context) {
+    context = contexts::get_global_default_context();
+  }
+  return context->shutdown(reason);
+}
+
+void on_shutdown(std::function<void ()> callback, Context::SharedPtr context)
+{
+  if (!context) {
+    context = contexts::get_global_default_context();
+  }
+  context->on_shutdown(std::move(callback));
+}
+
+bool sleep_for(const std::chrono::nanoseconds & nanoseconds, Context::SharedPtr context)
+{
+  if (!context) {
+    context = contexts::get_global_default_context();
+  }
+  return !context->sleep_for(nanoseconds);
+}
+
+}  // namespace rclcpp
