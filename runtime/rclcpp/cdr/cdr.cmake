@@ -49,7 +49,7 @@ if(BUILD_TESTING AND NOT RCLCPP_CDR_NO_TESTS)
     target_include_directories(rclcpp_cdr_test_samples PUBLIC ${CMAKE_CURRENT_LIST_DIR}/test)
     target_link_libraries(rclcpp_cdr_test_samples PUBLIC rclcpp_cdr ${_cdr_typesupports})
 
-    foreach(_test golden)
+    foreach(_test golden round_trip hostile)
       ament_add_gtest(test_cdr_${_test} ${CMAKE_CURRENT_LIST_DIR}/test/test_cdr_${_test}.cpp)
       if(TARGET test_cdr_${_test})
         target_link_libraries(test_cdr_${_test} rclcpp_cdr_test_samples)
