@@ -25,6 +25,14 @@ if(BUILD_TESTING)
     ${sensor_msgs_TARGETS__rosidl_typesupport_introspection_cpp})
   target_link_libraries(dds_test_echo rclcpp_dds ${_dds_test_msgs})
 
+  # Prints latency and idle-CPU figures of this layer; not a test.
+  add_executable(dds_bench_roundtrip ${_dds_test_dir}/bench_roundtrip.cpp)
+  target_include_directories(dds_bench_roundtrip PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
+  target_link_libraries(dds_bench_roundtrip rclcpp_dds ${_dds_test_msgs})
+  target_compile_definitions(dds_bench_roundtrip PRIVATE
+    DDS_TEST_ECHO="$<TARGET_FILE:dds_test_echo>")
+  add_dependencies(dds_bench_roundtrip dds_test_echo)
+
   ament_add_gtest(test_dds_domain_config ${_dds_test_dir}/test_domain_config.cpp TIMEOUT 60)
   ament_add_gtest(test_dds_pubsub ${_dds_test_dir}/test_pubsub.cpp TIMEOUT 120)
   ament_add_gtest(test_dds_service ${_dds_test_dir}/test_service.cpp TIMEOUT 60)
@@ -32,8 +40,9 @@ if(BUILD_TESTING)
   ament_add_gtest(test_dds_discovery_info ${_dds_test_dir}/test_discovery_info.cpp TIMEOUT 60)
   ament_add_gtest(test_dds_qos ${_dds_test_dir}/test_qos.cpp TIMEOUT 60)
   ament_add_gtest(test_dds_sertype ${_dds_test_dir}/test_sertype.cpp TIMEOUT 60)
+  ament_add_gtest(test_dds_participant ${_dds_test_dir}/test_participant.cpp TIMEOUT 60)
   foreach(_t test_dds_domain_config test_dds_pubsub test_dds_service test_dds_wait_set
-      test_dds_discovery_info test_dds_qos test_dds_sertype)
+      test_dds_discovery_info test_dds_qos test_dds_sertype test_dds_participant)
     if(TARGET ${_t})
       target_include_directories(${_t} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src ${_dds_test_dir})
       target_link_libraries(${_t} rclcpp_dds ${_dds_test_msgs})
