@@ -2,8 +2,8 @@
 #include <exception>
 #include <string>
 
-#include "byte_order.hpp"
 #include "layout.hpp"
+#include "raw_bytes.hpp"
 #include "rclcpp_cdr/codec.hpp"
 
 namespace rclcpp_cdr
@@ -82,13 +82,13 @@ public:
         // A run cut short by the end of the input falls through to the per-field path, which
         // names the field that is missing.
         if (const uint8_t * p = in_.take(f->align, f->run_bytes)) {
-          std::memcpy(base + f->offset, p, f->run_bytes);
+          copy_bytes(base + f->offset, p, f->run_bytes);
           f += f->run_fields;
           continue;
         }
       }
       if (!decode_field(*f, base + f->offset)) {
-        prefix_name(f->path);
+        prefix_name(layout.paths[static_cast<size_t>(f - layout.fields.data())]);
         return false;
       }
       ++f;
@@ -148,7 +148,7 @@ private:
           return fail(DecodeError::Truncated, start);
         }
         if (!kSwap) {
-          std::memcpy(first, p, n * f.size);
+          copy_bytes(first, p, n * f.size);
         } else {
           for (size_t i = 0; i < n; ++i) {
             copy_value(first + i * f.size, p + i * f.size, f.size, true);

@@ -179,12 +179,12 @@ void append_members(
     Field f;
     f.member = &m;
     f.offset = base_offset + m.offset_;
-    f.path = prefix + (m.name_ ? m.name_ : "?");
+    const std::string path = prefix + (m.name_ ? m.name_ : "?");
 
     PrimitiveInfo info{};
     if (!classify(m.type_id_, info)) {
       if (into.unsupported.empty()) {
-        into.unsupported = f.path;
+        into.unsupported = path;
       }
       continue;
     }
@@ -202,7 +202,7 @@ void append_members(
       f.count = m.is_upper_bound_ ? m.array_size_ : 0;
       if (!has_accessors(m, f.kind)) {
         if (into.unsupported.empty()) {
-          into.unsupported = f.path;
+          into.unsupported = path;
         }
         continue;
       }
@@ -216,22 +216,23 @@ void append_members(
       const MessageMembers * nested = get_members(m.members_);
       if (!nested) {
         if (into.unsupported.empty()) {
-          into.unsupported = f.path;
+          into.unsupported = path;
         }
         continue;
       }
       if (f.shape == Shape::Single) {
         // Nested structs have no framing on the wire, so their fields join the parent's list.
-        append_members(cache, into, nested, f.offset, f.path + ".");
+        append_members(cache, into, nested, f.offset, path + ".");
         continue;
       }
       f.element = &build_locked(cache, nested);
       f.stride = nested->size_of_;
       if (!f.element->unsupported.empty() && into.unsupported.empty()) {
-        into.unsupported = f.path + "." + f.element->unsupported;
+        into.unsupported = path + "." + f.element->unsupported;
       }
     }
-    into.fields.push_back(std::move(f));
+    into.fields.push_back(f);
+    into.paths.push_back(path);
   }
 }
 

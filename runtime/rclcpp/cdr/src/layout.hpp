@@ -47,7 +47,6 @@ struct Field
   size_t stride = 0;        ///< String/WString/Message arrays and sequences: bytes between elements
   const Layout * element = nullptr;        ///< Message arrays and sequences
   const MessageMember * member = nullptr;  ///< for the sequence accessors
-  std::string path;  ///< dotted name from the layout's struct, e.g. "header.stamp.sec"
 
   // When run_fields > 1, this field starts a run of adjacent Primitive fields whose bytes lie
   // back to back in memory with no padding, each at an offset that is a multiple of its
@@ -64,6 +63,9 @@ struct Layout
 {
   const MessageMembers * members = nullptr;
   std::vector<Field> fields;
+  /// Dotted name of each field from this struct, e.g. "header.stamp.sec" (kept apart from the
+  /// fields, which the hot loops walk, because only error reports read it).
+  std::vector<std::string> paths;
   /// Lower bound of the encoded size (alignment ignored); used to bound sequence counts.
   size_t min_wire_size = 0;
   /// A struct without members is written as one zero byte.

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "byte_order.hpp"
 #include "layout.hpp"
+#include "raw_bytes.hpp"
 #include "rclcpp_cdr/codec.hpp"
 
 namespace rclcpp_cdr
@@ -40,7 +40,10 @@ public:
     return p;
   }
 
-  void bytes(size_t align, const void * src, size_t n) { std::memcpy(reserve(align, n), src, n); }
+  void bytes(size_t align, const void * src, size_t n)
+  {
+    copy_bytes(reserve(align, n), static_cast<const uint8_t *>(src), n);
+  }
 
   void u32(uint32_t v) { std::memcpy(reserve(4, 4), &v, 4); }
 
