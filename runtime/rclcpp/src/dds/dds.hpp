@@ -70,9 +70,12 @@ public:
   /// `user_data` (e.g. "clientid=...;") is put on the writer's USER_DATA when not empty.
   /// `service_prefix`: payloads carry a ServiceHeader after the encapsulation header.
   Writer(
-    std::shared_ptr<Participant> participant, const std::string & topic_name,
-    const MessageMembers * members, const rmw_qos_profile_t & qos,
-    const std::string & user_data = {}, bool service_prefix = false);
+      std::shared_ptr<Participant> participant,
+      const std::string & topic_name,
+      const MessageMembers * members,
+      const rmw_qos_profile_t & qos,
+      const std::string & user_data = {},
+      bool service_prefix = false);
   ~Writer();
   Writer(const Writer &) = delete;
   Writer & operator=(const Writer &) = delete;
@@ -107,19 +110,19 @@ private:
 /// Outcome of taking one sample from a Reader.
 enum class TakeStatus
 {
-  Taken,          ///< a valid sample was decoded into the message
-  Empty,          ///< nothing left to take
-  DecodeFailed,   ///< a sample was taken but did not decode; it is dropped (see error)
-  Skipped,        ///< an invalid sample (writer gone etc.) or a filtered one was consumed
+  Taken,         ///< a valid sample was decoded into the message
+  Empty,         ///< nothing left to take
+  DecodeFailed,  ///< a sample was taken but did not decode; it is dropped (see error)
+  Skipped,       ///< an invalid sample (writer gone etc.) or a filtered one was consumed
 };
 
 struct TakeResult
 {
   TakeStatus status = TakeStatus::Empty;
-  std::string error;             ///< the decoder's message for DecodeFailed
-  ServiceHeader header;          ///< for service readers
+  std::string error;                ///< the decoder's message for DecodeFailed
+  ServiceHeader header;             ///< for service readers
   uint64_t publication_handle = 0;  ///< instance handle of the writer of the sample
-  int64_t source_timestamp = 0;  ///< ns since the epoch
+  int64_t source_timestamp = 0;     ///< ns since the epoch
 };
 
 /// A DDS topic reader carrying one ROS message type.
@@ -128,9 +131,13 @@ class Reader
 public:
   /// `ignore_local`: do not receive samples of writers of the same participant.
   Reader(
-    std::shared_ptr<Participant> participant, const std::string & topic_name,
-    const MessageMembers * members, const rmw_qos_profile_t & qos,
-    const std::string & user_data = {}, bool service_prefix = false, bool ignore_local = false);
+      std::shared_ptr<Participant> participant,
+      const std::string & topic_name,
+      const MessageMembers * members,
+      const rmw_qos_profile_t & qos,
+      const std::string & user_data = {},
+      bool service_prefix = false,
+      bool ignore_local = false);
   ~Reader();
   Reader(const Reader &) = delete;
   Reader & operator=(const Reader &) = delete;
@@ -250,7 +257,8 @@ public:
   void remove_writer(uint64_t node_key, const Gid & gid);
 
   /// Finds or creates the DDS topic with this name and type (sertype shared per type).
-  int32_t topic(const std::string & topic_name, const MessageMembers * members, bool service_prefix);
+  int32_t topic(
+      const std::string & topic_name, const MessageMembers * members, bool service_prefix);
 
 private:
   Participant() = default;

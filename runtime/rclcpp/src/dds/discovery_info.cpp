@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "rmw_dds_common/msg/participant_entities_info.hpp"
 #include "rmw_dds_common/msg/detail/participant_entities_info__rosidl_typesupport_introspection_cpp.hpp"
+#include "rmw_dds_common/msg/participant_entities_info.hpp"
 
 #include "dds/sertype.hpp"
 
@@ -15,7 +15,7 @@ namespace dds
 const MessageMembers * discovery_info_members()
 {
   const rosidl_message_type_support_t * ts = ROSIDL_TYPESUPPORT_INTERFACE__MESSAGE_SYMBOL_NAME(
-    rosidl_typesupport_introspection_cpp, rmw_dds_common, msg, ParticipantEntitiesInfo)();
+      rosidl_typesupport_introspection_cpp, rmw_dds_common, msg, ParticipantEntitiesInfo)();
   return static_cast<const MessageMembers *>(ts->data);
 }
 
@@ -32,7 +32,7 @@ rmw_qos_profile_t discovery_info_qos()
 }
 
 DiscoveryInfo::DiscoveryInfo(dds_entity_t writer, const Gid & participant_gid)
-: writer_(writer), participant_gid_(participant_gid)
+    : writer_(writer), participant_gid_(participant_gid)
 {
 }
 

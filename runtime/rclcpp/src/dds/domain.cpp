@@ -49,9 +49,9 @@ void acquire_domain(const DomainConfig & config)
     } else {
       r.domains.erase(config.domain_id);
       throw DdsError(
-              "cannot create DDS domain " + std::to_string(config.domain_id) + ": " +
-              dds_strretcode(domain) +
-              " (Cyclone DDS rejected the configuration; its own message above says why)");
+          "cannot create DDS domain " + std::to_string(config.domain_id) + ": " +
+          dds_strretcode(domain) +
+          " (Cyclone DDS rejected the configuration; its own message above says why)");
     }
   }
   ++entry.users;

@@ -25,18 +25,18 @@ constexpr unsigned long kMaxDomainId = 232;
 // needs fixed participant indices ("auto"); the default maximum of 9 is too small for a desk
 // full of processes.
 constexpr const char * kInterfaceFragment =
-  "<General><Interfaces><NetworkInterface name=\"lo\"/></Interfaces></General>";
+    "<General><Interfaces><NetworkInterface name=\"lo\"/></Interfaces></General>";
 constexpr const char * kDiscoveryFragment =
-  "<General><AllowMulticast>false</AllowMulticast></General>"
-  "<Discovery><ParticipantIndex>auto</ParticipantIndex>"
-  "<MaxAutoParticipantIndex>50</MaxAutoParticipantIndex>"
-  "<Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery>";
+    "<General><AllowMulticast>false</AllowMulticast></General>"
+    "<Discovery><ParticipantIndex>auto</ParticipantIndex>"
+    "<MaxAutoParticipantIndex>50</MaxAutoParticipantIndex>"
+    "<Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery>";
 
 std::string lower(std::string s)
 {
-  std::transform(
-    s.begin(), s.end(), s.begin(),
-    [](unsigned char c) {return static_cast<char>(std::tolower(c));});
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) {
+    return static_cast<char>(std::tolower(c));
+  });
   return s;
 }
 
@@ -79,7 +79,8 @@ bool selects_interface(const std::string & uri)
     if (!file) {
       continue;  // part of an inline fragment, or a file Cyclone will complain about itself
     }
-    const std::string contents{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::string contents{
+        std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     if (text_selects_interface(contents)) {
       return true;
     }
@@ -102,8 +103,8 @@ uint32_t parse_domain_id(const char * value)
   }
   if (id > kMaxDomainId) {
     throw DdsError(
-            std::string("ROS_DOMAIN_ID ") + value + " is out of range: Cyclone DDS cannot bind " +
-            "the UDP ports of domain ids above " + std::to_string(kMaxDomainId));
+        std::string("ROS_DOMAIN_ID ") + value + " is out of range: Cyclone DDS cannot bind " +
+        "the UDP ports of domain ids above " + std::to_string(kMaxDomainId));
   }
   return static_cast<uint32_t>(id);
 }

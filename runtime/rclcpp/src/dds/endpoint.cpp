@@ -45,7 +45,7 @@ namespace
 {
 
 dds_return_t matched_handles(
-  dds_entity_t entity, EndpointKind kind, dds_instance_handle_t * handles, size_t n)
+    dds_entity_t entity, EndpointKind kind, dds_instance_handle_t * handles, size_t n)
 {
   switch (kind) {
     case EndpointKind::Writer:
@@ -57,7 +57,7 @@ dds_return_t matched_handles(
 }
 
 dds_builtintopic_endpoint_t * matched_data(
-  dds_entity_t entity, EndpointKind kind, dds_instance_handle_t handle)
+    dds_entity_t entity, EndpointKind kind, dds_instance_handle_t handle)
 {
   switch (kind) {
     case EndpointKind::Writer:
@@ -70,7 +70,7 @@ dds_builtintopic_endpoint_t * matched_data(
 
 /// False if `handle` is not (or no longer) matched.
 bool user_data_of(
-  dds_entity_t entity, EndpointKind kind, dds_instance_handle_t handle, std::string & text)
+    dds_entity_t entity, EndpointKind kind, dds_instance_handle_t handle, std::string & text)
 {
   dds_builtintopic_endpoint_t * ep = matched_data(entity, kind, handle);
   if (ep == nullptr) {
@@ -122,7 +122,7 @@ std::vector<std::string> matched_endpoint_user_data(dds_entity_t entity, Endpoin
 }
 
 std::string matched_endpoint_user_data(
-  dds_entity_t entity, EndpointKind kind, dds_instance_handle_t handle)
+    dds_entity_t entity, EndpointKind kind, dds_instance_handle_t handle)
 {
   std::string text;
   user_data_of(entity, kind, handle, text);

@@ -43,7 +43,7 @@ std::vector<std::string> matched_endpoint_user_data(dds_entity_t entity, Endpoin
 
 /// USER_DATA of the one matched endpoint with instance handle `handle` (empty if none).
 std::string matched_endpoint_user_data(
-  dds_entity_t entity, EndpointKind kind, dds_instance_handle_t handle);
+    dds_entity_t entity, EndpointKind kind, dds_instance_handle_t handle);
 
 }  // namespace dds
 }  // namespace rclcpp

@@ -9,20 +9,14 @@ namespace dds
 {
 
 GuardCondition::GuardCondition()
-: handle_(checked(
-      dds_create_guardcondition(DDS_CYCLONEDDS_HANDLE), "cannot create a DDS guard condition"))
+    : handle_(checked(
+          dds_create_guardcondition(DDS_CYCLONEDDS_HANDLE), "cannot create a DDS guard condition"))
 {
 }
 
-GuardCondition::~GuardCondition()
-{
-  dds_delete(handle_);
-}
+GuardCondition::~GuardCondition() { dds_delete(handle_); }
 
-void GuardCondition::trigger()
-{
-  dds_set_guardcondition(handle_, true);
-}
+void GuardCondition::trigger() { dds_set_guardcondition(handle_, true); }
 
 bool GuardCondition::take()
 {
@@ -33,10 +27,7 @@ bool GuardCondition::take()
   return triggered;
 }
 
-int32_t GuardCondition::entity() const
-{
-  return handle_;
-}
+int32_t GuardCondition::entity() const { return handle_; }
 
 }  // namespace dds
 }  // namespace rclcpp

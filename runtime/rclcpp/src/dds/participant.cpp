@@ -15,7 +15,7 @@ namespace dds
 {
 
 TopicEntry Participant::Impl::topic(
-  const std::string & topic_name, const MessageMembers * members, bool service_prefix)
+    const std::string & topic_name, const MessageMembers * members, bool service_prefix)
 {
   const std::string type_name = dds_type_name(members);
   std::lock_guard<std::mutex> lock(topics_mutex_);
@@ -29,7 +29,7 @@ TopicEntry Participant::Impl::topic(
   // On success Cyclone owns the sertype and may hand back an equal one it already had (freeing
   // ours); on failure it is still ours to drop.
   const dds_entity_t topic =
-    dds_create_topic_sertype(participant, topic_name.c_str(), &used, nullptr, nullptr, nullptr);
+      dds_create_topic_sertype(participant, topic_name.c_str(), &used, nullptr, nullptr, nullptr);
   if (topic < 0) {
     ddsi_sertype_unref(created);
     throw_dds_error("cannot create DDS topic '" + topic_name + "' of type " + type_name, topic);
@@ -53,19 +53,19 @@ std::shared_ptr<Participant> Participant::create(const DomainConfig & config)
   static constexpr char kEnclave[] = "enclave=/;";
   dds_qset_userdata(qos.get(), kEnclave, sizeof kEnclave - 1);
   impl.participant = checked(
-    dds_create_participant(config.domain_id, qos.get(), nullptr),
-    "cannot create a DDS participant in domain " + std::to_string(config.domain_id));
+      dds_create_participant(config.domain_id, qos.get(), nullptr),
+      "cannot create a DDS participant in domain " + std::to_string(config.domain_id));
   impl.publisher = checked(
-    dds_create_publisher(impl.participant, nullptr, nullptr), "cannot create a DDS publisher");
+      dds_create_publisher(impl.participant, nullptr, nullptr), "cannot create a DDS publisher");
   impl.subscriber = checked(
-    dds_create_subscriber(impl.participant, nullptr, nullptr), "cannot create a DDS subscriber");
+      dds_create_subscriber(impl.participant, nullptr, nullptr), "cannot create a DDS subscriber");
   impl.gid = entity_gid(impl.participant);
 
   const TopicEntry info_topic = impl.topic(kDiscoveryInfoTopic, discovery_info_members(), false);
   const QosPtr info_qos = make_endpoint_qos(discovery_info_qos());
   const dds_entity_t info_writer = checked(
-    dds_create_writer(impl.publisher, info_topic.topic, info_qos.get(), nullptr),
-    std::string("cannot create the ") + kDiscoveryInfoTopic + " writer");
+      dds_create_writer(impl.publisher, info_topic.topic, info_qos.get(), nullptr),
+      std::string("cannot create the ") + kDiscoveryInfoTopic + " writer");
   impl.discovery = std::make_unique<DiscoveryInfo>(info_writer, impl.gid);
   return self;
 }
@@ -86,25 +86,13 @@ Participant::~Participant()
   }
 }
 
-int32_t Participant::handle() const
-{
-  return impl_->participant;
-}
+int32_t Participant::handle() const { return impl_->participant; }
 
-int32_t Participant::publisher() const
-{
-  return impl_->publisher;
-}
+int32_t Participant::publisher() const { return impl_->publisher; }
 
-int32_t Participant::subscriber() const
-{
-  return impl_->subscriber;
-}
+int32_t Participant::subscriber() const { return impl_->subscriber; }
 
-Gid Participant::gid() const
-{
-  return impl_->gid;
-}
+Gid Participant::gid() const { return impl_->gid; }
 
 std::string Participant::next_endpoint_id()
 {
@@ -132,10 +120,7 @@ uint64_t Participant::add_node(const std::string & name, const std::string & nam
   return impl_->discovery->add_node(name, namespace_);
 }
 
-void Participant::remove_node(uint64_t node_key)
-{
-  impl_->discovery->remove_node(node_key);
-}
+void Participant::remove_node(uint64_t node_key) { impl_->discovery->remove_node(node_key); }
 
 void Participant::add_reader(uint64_t node_key, const Gid & gid)
 {
@@ -158,7 +143,7 @@ void Participant::remove_writer(uint64_t node_key, const Gid & gid)
 }
 
 int32_t Participant::topic(
-  const std::string & topic_name, const MessageMembers * members, bool service_prefix)
+    const std::string & topic_name, const MessageMembers * members, bool service_prefix)
 {
   return impl_->topic(topic_name, members, service_prefix).topic;
 }

@@ -40,7 +40,7 @@ struct Participant::Impl
 
   /// Finds or creates the topic; any thread. Throws DdsError.
   TopicEntry topic(
-    const std::string & topic_name, const MessageMembers * members, bool service_prefix);
+      const std::string & topic_name, const MessageMembers * members, bool service_prefix);
 
 private:
   std::mutex topics_mutex_;

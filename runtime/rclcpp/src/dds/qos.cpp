@@ -14,10 +14,7 @@ namespace dds
 namespace
 {
 
-bool is_unspecified(const rmw_time_t & t)
-{
-  return t.sec == 0 && t.nsec == 0;
-}
+bool is_unspecified(const rmw_time_t & t) { return t.sec == 0 && t.nsec == 0; }
 
 /// Saturates at DDS_INFINITY, which is also what rmw's "infinite" {9223372036, 854775807} is.
 dds_duration_t to_duration(const rmw_time_t & t)
@@ -37,7 +34,7 @@ dds_duration_t to_duration(const rmw_time_t & t)
 }  // namespace
 
 QosPtr make_endpoint_qos(
-  const rmw_qos_profile_t & profile, const std::string & user_data, bool ignore_local)
+    const rmw_qos_profile_t & profile, const std::string & user_data, bool ignore_local)
 {
   QosPtr qos(dds_create_qos());
   if (!qos) {
@@ -86,8 +83,13 @@ QosPtr make_endpoint_qos(
       dds_qset_durability(q, DDS_DURABILITY_TRANSIENT_LOCAL);
       // Cyclone serves late joiners from the durability service history, not from HISTORY.
       dds_qset_durability_service(
-        q, 0, history_kind, history_depth, DDS_LENGTH_UNLIMITED, DDS_LENGTH_UNLIMITED,
-        DDS_LENGTH_UNLIMITED);
+          q,
+          0,
+          history_kind,
+          history_depth,
+          DDS_LENGTH_UNLIMITED,
+          DDS_LENGTH_UNLIMITED,
+          DDS_LENGTH_UNLIMITED);
       break;
     case RMW_QOS_POLICY_DURABILITY_UNKNOWN:
       throw DdsError("unknown QoS durability policy");
@@ -100,8 +102,9 @@ QosPtr make_endpoint_qos(
     dds_qset_deadline(q, to_duration(profile.deadline));
   }
 
-  const dds_duration_t lease = is_unspecified(profile.liveliness_lease_duration) ?
-    DDS_INFINITY : to_duration(profile.liveliness_lease_duration);
+  const dds_duration_t lease = is_unspecified(profile.liveliness_lease_duration)
+                                   ? DDS_INFINITY
+                                   : to_duration(profile.liveliness_lease_duration);
   switch (profile.liveliness) {
     case RMW_QOS_POLICY_LIVELINESS_SYSTEM_DEFAULT:
     case RMW_QOS_POLICY_LIVELINESS_AUTOMATIC:

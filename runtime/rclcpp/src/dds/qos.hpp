@@ -16,7 +16,7 @@ namespace dds
 
 struct QosDeleter
 {
-  void operator()(dds_qos_t * q) const {dds_delete_qos(q);}
+  void operator()(dds_qos_t * q) const { dds_delete_qos(q); }
 };
 using QosPtr = std::unique_ptr<dds_qos_t, QosDeleter>;
 
@@ -25,8 +25,9 @@ using QosPtr = std::unique_ptr<dds_qos_t, QosDeleter>;
 /// `ignore_local` ignores writers of the same participant. Throws DdsError for values that
 /// have no DDS equivalent (unknown policy kinds, depth above INT32_MAX).
 QosPtr make_endpoint_qos(
-  const rmw_qos_profile_t & profile, const std::string & user_data = {},
-  bool ignore_local = false);
+    const rmw_qos_profile_t & profile,
+    const std::string & user_data = {},
+    bool ignore_local = false);
 
 }  // namespace dds
 }  // namespace rclcpp

@@ -9,8 +9,8 @@
 #include "dds/endpoint.hpp"
 #include "dds/participant_impl.hpp"
 #include "dds/qos.hpp"
-#include "dds/service_header.hpp"
 #include "dds/sertype.hpp"
+#include "dds/service_header.hpp"
 
 namespace rclcpp
 {
@@ -30,11 +30,11 @@ struct Reader::Impl
 
   /// Takes one sample and hands its payload to `consume(data, size, result)`; always releases
   /// the sample, whatever happens.
-  template<typename Consume>
+  template <typename Consume>
   TakeResult take_one(Consume && consume);
 };
 
-template<typename Consume>
+template <typename Consume>
 TakeResult Reader::Impl::take_one(Consume && consume)
 {
   TakeResult result;
@@ -50,7 +50,7 @@ TakeResult Reader::Impl::take_one(Consume && consume)
   struct Release
   {
     ddsi_serdata * d;
-    ~Release() {ddsi_serdata_unref(d);}
+    ~Release() { ddsi_serdata_unref(d); }
   } release{d};
 
   result.publication_handle = info.publication_handle;
@@ -72,7 +72,8 @@ TakeResult Reader::Impl::take_one(Consume && consume)
   }
   if (service_prefix && !get_service_header(data, size, result.header)) {
     result.status = TakeStatus::DecodeFailed;
-    result.error = "payload of " + std::to_string(size) + " bytes is too short for a service header";
+    result.error =
+        "payload of " + std::to_string(size) + " bytes is too short for a service header";
     return result;
   }
   consume(data, size, result);
@@ -80,10 +81,14 @@ TakeResult Reader::Impl::take_one(Consume && consume)
 }
 
 Reader::Reader(
-  std::shared_ptr<Participant> participant, const std::string & topic_name,
-  const MessageMembers * members, const rmw_qos_profile_t & qos,
-  const std::string & user_data, bool service_prefix, bool ignore_local)
-: impl_(std::make_unique<Impl>())
+    std::shared_ptr<Participant> participant,
+    const std::string & topic_name,
+    const MessageMembers * members,
+    const rmw_qos_profile_t & qos,
+    const std::string & user_data,
+    bool service_prefix,
+    bool ignore_local)
+    : impl_(std::make_unique<Impl>())
 {
   impl_->participant = std::move(participant);
   impl_->topic_name = topic_name;
@@ -93,8 +98,8 @@ Reader::Reader(
   const TopicEntry topic = p.topic(topic_name, members, service_prefix);
   const QosPtr dds_qos = make_endpoint_qos(qos, user_data, ignore_local);
   impl_->reader = checked(
-    dds_create_reader(p.subscriber, topic.topic, dds_qos.get(), nullptr),
-    "cannot create a DDS reader for '" + topic_name + "'");
+      dds_create_reader(p.subscriber, topic.topic, dds_qos.get(), nullptr),
+      "cannot create a DDS reader for '" + topic_name + "'");
   // Level-triggered on any stored sample, so a WaitSet keeps firing while samples remain.
   impl_->read_condition = dds_create_readcondition(impl_->reader, DDS_ANY_STATE);
   if (impl_->read_condition < 0) {
@@ -116,52 +121,35 @@ TakeResult Reader::take(void * message)
 {
   const MessageMembers * members = impl_->members;
   const size_t prefix = impl_->service_prefix ? kServiceHeaderSize : 0;
-  return impl_->take_one(
-    [&](const uint8_t * data, size_t size, TakeResult & result) {
-      const rclcpp_cdr::DecodeResult decoded =
-      rclcpp_cdr::deserialize(members, data, size, message, prefix);
-      if (decoded) {
-        result.status = TakeStatus::Taken;
-      } else {
-        result.status = TakeStatus::DecodeFailed;
-        result.error = decoded.message();
-      }
-    });
+  return impl_->take_one([&](const uint8_t * data, size_t size, TakeResult & result) {
+    const rclcpp_cdr::DecodeResult decoded =
+        rclcpp_cdr::deserialize(members, data, size, message, prefix);
+    if (decoded) {
+      result.status = TakeStatus::Taken;
+    } else {
+      result.status = TakeStatus::DecodeFailed;
+      result.error = decoded.message();
+    }
+  });
 }
 
 TakeResult Reader::take_serialized(std::vector<uint8_t> & bytes)
 {
-  return impl_->take_one(
-    [&](const uint8_t * data, size_t size, TakeResult & result) {
-      bytes.assign(data, data + size);
-      result.status = TakeStatus::Taken;
-    });
+  return impl_->take_one([&](const uint8_t * data, size_t size, TakeResult & result) {
+    bytes.assign(data, data + size);
+    result.status = TakeStatus::Taken;
+  });
 }
 
-int32_t Reader::read_condition() const
-{
-  return impl_->read_condition;
-}
+int32_t Reader::read_condition() const { return impl_->read_condition; }
 
-int32_t Reader::entity() const
-{
-  return impl_->reader;
-}
+int32_t Reader::entity() const { return impl_->reader; }
 
-uint64_t Reader::instance_handle() const
-{
-  return impl_->instance_handle;
-}
+uint64_t Reader::instance_handle() const { return impl_->instance_handle; }
 
-Gid Reader::gid() const
-{
-  return impl_->gid;
-}
+Gid Reader::gid() const { return impl_->gid; }
 
-const std::string & Reader::topic_name() const
-{
-  return impl_->topic_name;
-}
+const std::string & Reader::topic_name() const { return impl_->topic_name; }
 
 size_t Reader::matched_count() const
 {

@@ -1,5 +1,6 @@
 #include "dds/sertype.hpp"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "dds/ddsi/q_radmin.h"
 #include "rclcpp_cdr/codec.hpp"
@@ -25,17 +27,13 @@ constexpr bool kHostLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 // Payload sizes travel as uint32_t and are rounded up to a multiple of 4.
 constexpr size_t kMaxPayload = std::numeric_limits<uint32_t>::max() - 3u;
 
-size_t align4(size_t n)
-{
-  return (n + 3u) & ~size_t{3u};
-}
+size_t align4(size_t n) { return (n + 3u) & ~size_t{3u}; }
 
 const ddsi_sertype_ops & sertype_ops();
 const ddsi_serdata_ops & serdata_ops();
 
 /// A serdata of `size` zero bytes; throws std::bad_alloc.
-std::unique_ptr<SerData> new_serdata(
-  const ddsi_sertype * type, ddsi_serdata_kind kind, size_t size)
+std::unique_ptr<SerData> new_serdata(const ddsi_sertype * type, ddsi_serdata_kind kind, size_t size)
 {
   auto d = std::make_unique<SerData>();
   ddsi_serdata_init(d.get(), type, kind);
@@ -54,18 +52,12 @@ std::unique_ptr<SerData> new_key_serdata(const ddsi_sertype * type)
 
 // ---- serdata operations ----
 
-bool serdata_eqkey(const ddsi_serdata *, const ddsi_serdata *)
-{
-  return true;
-}
+bool serdata_eqkey(const ddsi_serdata *, const ddsi_serdata *) { return true; }
 
-uint32_t serdata_get_size(const ddsi_serdata * d)
-{
-  return static_cast<const SerData *>(d)->size;
-}
+uint32_t serdata_get_size(const ddsi_serdata * d) { return static_cast<const SerData *>(d)->size; }
 
 ddsi_serdata * serdata_from_ser(
-  const ddsi_sertype * type, ddsi_serdata_kind kind, const nn_rdata * fragchain, size_t size)
+    const ddsi_sertype * type, ddsi_serdata_kind kind, const nn_rdata * fragchain, size_t size)
 {
   // No validation here: this runs on the receive thread, and a payload rejected here would be
   // dropped silently by Cyclone. The Reader decodes it and reports what is wrong.
@@ -97,8 +89,11 @@ ddsi_serdata * serdata_from_ser(
 }
 
 ddsi_serdata * serdata_from_ser_iov(
-  const ddsi_sertype * type, ddsi_serdata_kind kind, ddsrt_msg_iovlen_t niov,
-  const ddsrt_iovec_t * iov, size_t size)
+    const ddsi_sertype * type,
+    ddsi_serdata_kind kind,
+    ddsrt_msg_iovlen_t niov,
+    const ddsrt_iovec_t * iov,
+    size_t size)
 {
   try {
     if (size > kMaxPayload) {
@@ -127,7 +122,7 @@ ddsi_serdata * serdata_from_keyhash(const ddsi_sertype * type, const ddsi_keyhas
 }
 
 ddsi_serdata * serdata_from_sample(
-  const ddsi_sertype * type, ddsi_serdata_kind kind, const void * sample)
+    const ddsi_sertype * type, ddsi_serdata_kind kind, const void * sample)
 {
   try {
     if (kind != SDK_DATA) {
@@ -172,7 +167,7 @@ void serdata_to_ser(const ddsi_serdata * d, size_t off, size_t sz, void * buf)
 }
 
 ddsi_serdata * serdata_to_ser_ref(
-  const ddsi_serdata * d, size_t off, size_t sz, ddsrt_iovec_t * ref)
+    const ddsi_serdata * d, size_t off, size_t sz, ddsrt_iovec_t * ref)
 {
   // Called concurrently from the writer, tev and receive threads: read-only access to bytes
   // that never change after construction, plus an atomic reference.
@@ -182,10 +177,7 @@ ddsi_serdata * serdata_to_ser_ref(
   return ddsi_serdata_ref(d);
 }
 
-void serdata_to_ser_unref(ddsi_serdata * d, const ddsrt_iovec_t *)
-{
-  ddsi_serdata_unref(d);
-}
+void serdata_to_ser_unref(ddsi_serdata * d, const ddsrt_iovec_t *) { ddsi_serdata_unref(d); }
 
 bool serdata_to_sample(const ddsi_serdata * d, void * sample, void **, void *)
 {
@@ -202,7 +194,7 @@ bool serdata_to_sample(const ddsi_serdata * d, void * sample, void **, void *)
     const auto * sd = static_cast<const SerData *>(d);
     const size_t prefix = st->service_prefix ? kServiceHeaderSize : 0;
     return static_cast<bool>(
-      rclcpp_cdr::deserialize(st->members, sd->bytes.data(), sd->size, sample, prefix));
+        rclcpp_cdr::deserialize(st->members, sd->bytes.data(), sd->size, sample, prefix));
   } catch (...) {
     return false;
   }
@@ -220,16 +212,12 @@ ddsi_serdata * serdata_to_untyped(const ddsi_serdata * d)
   }
 }
 
-bool serdata_untyped_to_sample(
-  const ddsi_sertype *, const ddsi_serdata *, void *, void **, void *)
+bool serdata_untyped_to_sample(const ddsi_sertype *, const ddsi_serdata *, void *, void **, void *)
 {
   return true;
 }
 
-void serdata_free(ddsi_serdata * d)
-{
-  delete static_cast<SerData *>(d);
-}
+void serdata_free(ddsi_serdata * d) { delete static_cast<SerData *>(d); }
 
 size_t serdata_print(const ddsi_sertype *, const ddsi_serdata * d, char * buf, size_t size)
 {
@@ -258,9 +246,7 @@ void sertype_free(ddsi_sertype * tp)
   delete static_cast<SerType *>(tp);
 }
 
-void sertype_zero_samples(const ddsi_sertype *, void *, size_t)
-{
-}
+void sertype_zero_samples(const ddsi_sertype *, void *, size_t) {}
 
 void sertype_realloc_samples(void **, const ddsi_sertype *, void *, size_t, size_t)
 {
@@ -350,12 +336,15 @@ const ddsi_serdata_ops & serdata_ops()
 }  // namespace
 
 SerType * make_sertype(
-  const std::string & type_name, const MessageMembers * members, bool service_prefix)
+    const std::string & type_name, const MessageMembers * members, bool service_prefix)
 {
   auto st = std::make_unique<SerType>();
   ddsi_sertype_init_flags(
-    st.get(), type_name.c_str(), &sertype_ops(), &serdata_ops(),
-    DDSI_SERTYPE_FLAG_TOPICKIND_NO_KEY);
+      st.get(),
+      type_name.c_str(),
+      &sertype_ops(),
+      &serdata_ops(),
+      DDSI_SERTYPE_FLAG_TOPICKIND_NO_KEY);
   // Real ROS 2 nodes offer XCDR1 only; offering XCDR2 too would change the QoS we announce.
   st->allowed_data_representation = DDS_DATA_REPRESENTATION_FLAG_XCDR1;
   st->members = members;

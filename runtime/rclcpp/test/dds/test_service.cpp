@@ -3,16 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "std_msgs/msg/int32.hpp"
 #include "std_msgs/msg/detail/int32__rosidl_typesupport_introspection_cpp.hpp"
-#include "std_msgs/msg/string.hpp"
 #include "std_msgs/msg/detail/string__rosidl_typesupport_introspection_cpp.hpp"
+#include "std_msgs/msg/int32.hpp"
+#include "std_msgs/msg/string.hpp"
 
 #include "dds_test_util.hpp"
 
@@ -27,11 +27,14 @@ bool contains(const std::vector<std::string> & v, const std::string & s)
   return std::find(v.begin(), v.end(), s) != v.end();
 }
 
-template<typename Message>
+template <typename Message>
 TakeResult take_within(Reader & reader, Message & msg)
 {
   TakeResult r;
-  wait_until([&] {r = reader.take(&msg); return r.status != TakeStatus::Empty;});
+  wait_until([&] {
+    r = reader.take(&msg);
+    return r.status != TakeStatus::Empty;
+  });
   return r;
 }
 
@@ -63,9 +66,9 @@ TEST_F(Service, RequestAndReplyCarryGuidAndSequenceAndPairByUserData)
   Reader eavesdropper(server_side, "rq/echoRequest", members, qos, {}, true);
 
   ASSERT_TRUE(wait_until([&] {
-      return request_writer.matched_count() == 2 && reply_reader.matched_count() == 1 &&
-             request_reader.matched_count() == 1 && reply_writer.matched_count() == 1;
-    }));
+    return request_writer.matched_count() == 2 && reply_reader.matched_count() == 1 &&
+           request_reader.matched_count() == 1 && reply_writer.matched_count() == 1;
+  }));
   // Each side sees the other's id, which is how a server finds the client's reply reader and a
   // client decides the server is available.
   const auto seen_by_client = request_writer.matched_user_data();
@@ -78,6 +81,7 @@ TEST_F(Service, RequestAndReplyCarryGuidAndSequenceAndPairByUserData)
 
   std_msgs::msg::String request;
   request.data = "ping";
+  EXPECT_FALSE(request_writer.write(&request)) << "a request without its header is useless";
   const ServiceHeader sent{request_writer.instance_handle(), next_request_sequence()};
   ASSERT_TRUE(request_writer.write(&request, &sent));
 
@@ -105,7 +109,7 @@ TEST_F(Service, RequestAndReplyCarryGuidAndSequenceAndPairByUserData)
   ASSERT_TRUE(request_writer.write(&request, &sent));
   std::vector<uint8_t> bytes;
   ASSERT_EQ(take_within(eavesdropper, got).status, TakeStatus::Taken);  // the first request
-  wait_until([&] {return eavesdropper.take_serialized(bytes).status == TakeStatus::Taken;});
+  wait_until([&] { return eavesdropper.take_serialized(bytes).status == TakeStatus::Taken; });
   ASSERT_GE(bytes.size(), 20u);
   uint64_t guid = 0;
   int64_t seq = 0;
@@ -122,13 +126,11 @@ TEST_F(Service, BigEndianHeaderAndBodyAreSwappedAndShortPayloadsRejected)
   const auto qos = rmw_qos_profile_services_default;
   Writer writer(client_side, "rq/beRequest", members, qos, {}, true);
   Reader reader(server_side, "rq/beRequest", members, qos, {}, true);
-  ASSERT_TRUE(wait_until([&] {return writer.matched_count() == 1;}));
+  ASSERT_TRUE(wait_until([&] { return writer.matched_count() == 1; }));
 
-  const std::vector<uint8_t> big_endian = {
-    0x00, 0x00, 0x00, 0x00,
-    0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef,
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02,
-    0x00, 0x00, 0x00, 0x2a};
+  const std::vector<uint8_t> big_endian = {0x00, 0x00, 0x00, 0x00, 0x01, 0x23, 0x45, 0x67,
+                                           0x89, 0xab, 0xcd, 0xef, 0x00, 0x00, 0x00, 0x00,
+                                           0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x2a};
   ASSERT_TRUE(writer.write_serialized(big_endian.data(), big_endian.size()));
   // Twelve bytes cannot even hold the header.
   const std::vector<uint8_t> short_payload = {0x00, 0x01, 0x00, 0x00, 1, 2, 3, 4, 5, 6, 7, 8};
@@ -157,7 +159,7 @@ TEST(EndpointIds, UniquePerEndpointAndPrintedLikeRos2)
   // two columns: the GUID prefix, then a big-endian counter starting at 1.
   std::vector<std::string> parts;
   size_t start = 0;
-  for (size_t dot = first.find('.'); ; dot = first.find('.', start)) {
+  for (size_t dot = first.find('.');; dot = first.find('.', start)) {
     parts.push_back(first.substr(start, dot == std::string::npos ? dot : dot - start));
     if (dot == std::string::npos) {
       break;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "dds/dds.h"
-#include "std_msgs/msg/int32.hpp"
 #include "std_msgs/msg/detail/int32__rosidl_typesupport_introspection_cpp.hpp"
+#include "std_msgs/msg/int32.hpp"
 
 #include "dds_test_util.hpp"
 
@@ -32,9 +32,9 @@ TEST(WaitSet, IdleSetSleepsForTheWholeTimeoutAndGuardsWakeIt)
   GuardCondition guard;
   waitset.attach(guard.entity(), 42);
   std::thread trigger([&] {
-      std::this_thread::sleep_for(50ms);
-      guard.trigger();
-    });
+    std::this_thread::sleep_for(50ms);
+    guard.trigger();
+  });
   EXPECT_EQ(waitset.wait(10s), Keys{42});
   trigger.join();
 
@@ -68,19 +68,19 @@ TEST_F(WaitSetWithTraffic, ReadConditionFiresWhileSamplesRemain)
   start(115);
   Writer writer(a, "rt/wake", members, keep_last(10));
   auto reader = std::make_unique<Reader>(b, "rt/wake", members, keep_last(10));
-  ASSERT_TRUE(wait_until([&] {return writer.matched_count() == 1;}));
+  ASSERT_TRUE(wait_until([&] { return writer.matched_count() == 1; }));
   WaitSet waitset;
   waitset.attach(reader->read_condition(), 7);
   EXPECT_EQ(waitset.wait(50ms), Keys{});
 
   std_msgs::msg::Int32 msg;
   std::thread publisher([&] {
-      std::this_thread::sleep_for(50ms);
-      msg.data = 1;
-      writer.write(&msg);
-      msg.data = 2;
-      writer.write(&msg);
-    });
+    std::this_thread::sleep_for(50ms);
+    msg.data = 1;
+    writer.write(&msg);
+    msg.data = 2;
+    writer.write(&msg);
+  });
   EXPECT_EQ(waitset.wait(10s), Keys{7});
   publisher.join();
 
