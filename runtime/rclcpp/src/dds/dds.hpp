@@ -198,7 +198,8 @@ public:
 
   /// Attaches a condition or entity; `key` is what wait() reports when it fires.
   /// For a writer/reader entity, `status_mask` (DDS_*_STATUS bits) restricts what triggers it;
-  /// the mask is set on the entity itself, so attach an entity with a mask to one WaitSet only.
+  /// the mask is set on the entity itself, so WaitSets watching the same entity must use the
+  /// same mask, and a wake in one of them resets the status for all.
   /// Throws DdsError if the entity cannot be attached (e.g. already attached, or deleted).
   void attach(int32_t entity, intptr_t key, uint32_t status_mask = 0);
   /// Detaches; detaching something not attached is a no-op. Entities deleted while attached
