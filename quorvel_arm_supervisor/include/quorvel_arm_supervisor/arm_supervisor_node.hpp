@@ -1,0 +1,301 @@
+// ArmSupervisorNode: the arm task supervisor. It serves the ArmTask action and runs each
+// accepted goal as one task on a detached thread of its own: detect trash, grab it, carry it to
+// the release posture, return to the observe posture, detect again, with environment stops and
+// recovery motions on the way.
+//
+// This header shows the whole class; the definitions are split by concern:
+//   node_wiring.cpp    constructor, subscriptions, the three copy callbacks
+//   action_server.cpp  goal admission, the task thread and its sleeps
+//   config.cpp         parameters and the joint-array file
+//   task.cpp           the pick cycle (execute_task)
+//   recovery.cpp       joint moves and the two recovery procedures
+//   detection.cpp      detection calls and target choice
+//   motion_calls.cpp   service waits, arm answers, voice codes
+//   monitoring.cpp     environment stop and joint position check
+//
+// Threads. Executor threads run every ROS callback: the action callbacks and the four service
+// answer callbacks share the node's default (mutually exclusive) group, each subscription has a
+// mutually exclusive group of its own. At most one task thread runs at a time. The comment on
+// each shared member says which thread writes it and which reads it. Answer callbacks write
+// their status and need-to flags before they set their completion flag (release); the task
+// thread reads them only after it saw that flag (acquire).
+#ifndef QUORVEL_ARM_SUPERVISOR__ARM_SUPERVISOR_NODE_HPP_
+#define QUORVEL_ARM_SUPERVISOR__ARM_SUPERVISOR_NODE_HPP_
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <quorvel_interfaces/action/arm_task.hpp>
+#include <quorvel_interfaces/msg/trash.hpp>
+#include <quorvel_interfaces/srv/arm_grab.hpp>
+#include <quorvel_interfaces/srv/arm_move_joints.hpp>
+#include <quorvel_interfaces/srv/arm_release.hpp>
+#include <quorvel_interfaces/srv/detect_trash.hpp>
+#include <quorvel_protocol/msg/trashes.hpp>
+#include <rclcpp/rclcpp.hpp>
+#include <rclcpp_action/rclcpp_action.hpp>
+#include <sensor_msgs/msg/joint_state.hpp>
+#include <std_msgs/msg/bool.hpp>
+#include <std_msgs/msg/float64_multi_array.hpp>
+#include <std_msgs/msg/int32.hpp>
+#include <std_msgs/msg/int32_multi_array.hpp>
+
+#include "quorvel_arm_supervisor/point3f.hpp"
+#include "quorvel_arm_supervisor/task_error_code.hpp"
+#include "quorvel_arm_supervisor/tuning_parameters.hpp"
+
+namespace quorvel_arm_supervisor
+{
+
+class ArmSupervisorNode : public rclcpp::Node
+{
+public:
+  using ArmTask = quorvel_interfaces::action::ArmTask;
+  using GoalHandleArmTask = rclcpp_action::ServerGoalHandle<ArmTask>;
+  using DetectTrash = quorvel_interfaces::srv::DetectTrash;
+  using ArmGrab = quorvel_interfaces::srv::ArmGrab;
+  using ArmRelease = quorvel_interfaces::srv::ArmRelease;
+  using ArmMoveJoints = quorvel_interfaces::srv::ArmMoveJoints;
+  using Trash = quorvel_interfaces::msg::Trash;
+  using JointArray = std_msgs::msg::Float64MultiArray;
+
+  // Node "ArmSupervisorNode" with parameters declared from the start-up overrides. Reads the
+  // parameters and the joint-array file and creates every entity. Throws on any start-up
+  // problem (parameter type, package share directory, YAML file, names, middleware); the
+  // message names the cause.
+  ArmSupervisorNode();
+  // The same with the caller's options (for example parameter overrides); parameters are
+  // always declared from the overrides.
+  explicit ArmSupervisorNode(const rclcpp::NodeOptions & options);
+
+  // For main, after the client library was shut down: waits until a running task thread is
+  // between two steps (asleep or polling) and makes it stay asleep for good, so that nothing
+  // it uses is torn down under it while the process ends. Returns at once when no task runs.
+  void StopTaskThreadForExit();
+
+  // A copy of the latest joint positions (empty before the first non-empty JointState).
+  // Any thread.
+  JointArray CurrentJoints() const;
+
+private:
+  // Where a pick cycle left the task.
+  enum class CycleEnd
+  {
+    kNextDetection,  // detect again
+    kTaskFinished,   // the goal was ended, the node is idle again
+    kTaskAbandoned,  // ROS shut down during a service wait; the goal is left as it is
+  };
+  // Per-task objects of execute_task (defined in task.cpp).
+  struct TaskRun;
+  // Lets StopTaskThreadForExit stop the task thread at a safe point: the task thread holds
+  // `mutex` while it works and lets go of it only while it sleeps. Shared with the thread so
+  // that the thread can release its node reference while still holding it.
+  struct TaskThreadGate
+  {
+    std::mutex mutex;
+    bool closed = false;  // guarded by mutex
+  };
+
+  // --- Wiring (node_wiring.cpp) ---
+  void InitializeSubscriber();
+  void ArmStateCallback(const std_msgs::msg::Bool::ConstSharedPtr message);
+  void EnvEnableCallback(const std_msgs::msg::Bool::ConstSharedPtr message);
+  void JointStateCallback(const sensor_msgs::msg::JointState::ConstSharedPtr message);
+
+  // --- Action server (action_server.cpp) ---
+  rclcpp_action::GoalResponse handle_goal(
+      const rclcpp_action::GoalUUID & uuid, std::shared_ptr<const ArmTask::Goal> goal);
+  rclcpp_action::CancelResponse handle_cancel(std::shared_ptr<GoalHandleArmTask> goal_handle);
+  void handle_accepted(std::shared_ptr<GoalHandleArmTask> goal_handle);
+  // Body of the detached task thread.
+  static void TaskThreadMain(
+      std::shared_ptr<ArmSupervisorNode> node,
+      std::shared_ptr<TaskThreadGate> gate,
+      std::shared_ptr<GoalHandleArmTask> goal_handle);
+  // Task thread only: sleeps `milliseconds` when it is greater than 0, resuming after signals.
+  // Every configured delay and every poll of the task goes through here.
+  void SleepMs(std::int32_t milliseconds);
+
+  // --- Configuration (config.cpp) ---
+  void get_config_params();
+  void PrintfFloat64MultiArray(const std::string & name, const JointArray & array);
+  // A parameter that was supplied at start replaces `value`; an absent one leaves it. Integers
+  // are narrowed to 32 bits, floats to single precision. A value of another type throws
+  // rclcpp::exceptions::InvalidParameterTypeException naming the parameter.
+  void ReadParameter(const char * name, std::string & value);
+  void ReadParameter(const char * name, std::int32_t & value);
+  void ReadParameter(const char * name, double & value);
+  void ReadParameter(const char * name, float & value);
+
+  // --- Task (task.cpp); task thread ---
+  void execute_task(const std::shared_ptr<GoalHandleArmTask> goal_handle);
+  void FromReleasePoseToObservePose();
+  CycleEnd RunPickCycle(TaskRun & run);
+  CycleEnd EndAfterRecovery(TaskRun & run, const char * recovered_text, bool give_up_target);
+  void PublishFeedback(TaskRun & run);
+  // Fills the result, resets the per-task memory, marks the node idle and succeeds the goal.
+  void FinishTask(TaskRun & run, std::int32_t code);
+  void ResetTaskMemory();
+
+  // --- Recovery (recovery.cpp); task thread ---
+  void ArmAvoidObstacleMoveJoints(const JointArray & target_joints);
+  void ArmRecoverFunc();
+  void ArmReleaseRecoverFunc();
+  // Phase 1: waits while the arm reports an abnormal state. False (error code stored) when
+  // `abnormal_count` passes the count threshold.
+  bool WaitForNormalArm(std::int32_t & abnormal_count);
+  // One second of waiting for an abnormal arm: recover message, sleep, count.
+  bool WaitOneAbnormalSecond(std::int32_t & abnormal_count);
+  // Moves to the first joint_num_ values of `configured` until the joint feedback confirms the
+  // position. False (error code stored) on time-out, too many abnormal waits, or a configured
+  // array too short to build a target from.
+  bool ReachRecoveryPosition(
+      const JointArray & configured,
+      const char * configured_name,
+      const char * failure_text,
+      std::int32_t & abnormal_count);
+  void FailRecovery();
+  void PublishGripperOpen();
+
+  // --- Detection (detection.cpp) ---
+  void RequestDetectTrash();
+  // Executor thread. `generation` identifies the request the answer belongs to; an answer to
+  // a request whose wait already ended is dropped.
+  void req_detect_callback(
+      rclcpp::Client<DetectTrash>::SharedFuture future, std::uint64_t generation);
+  // Task thread, after a detection wait ran out of time: true when the answer is now given up
+  // on, false when it arrived in the meantime.
+  bool AbandonDetectAnswer();
+
+  // --- Motion calls (motion_calls.cpp) ---
+  // Waits for `client` in 1 s steps. False, with `interrupted_line` logged at WARN, when ROS
+  // shut down meanwhile.
+  bool WaitForService(
+      rclcpp::ClientBase & client, const char * unavailable_line, const char * interrupted_line);
+  void req_grab_callback(rclcpp::Client<ArmGrab>::SharedFuture future);
+  void req_release_callback(rclcpp::Client<ArmRelease>::SharedFuture future);
+  void req_movejoints_callback(rclcpp::Client<ArmMoveJoints>::SharedFuture future);
+  void PublishVoiceBroadcast(std::int32_t code);
+
+  // --- Monitoring (monitoring.cpp) ---
+  void EnvDetectCallback(const quorvel_protocol::msg::Trashes::ConstSharedPtr message);
+  void EnvDetectProcess();
+  bool IsAtTargetJoints(const JointArray & current, const JointArray & target);
+
+  static double SecondsSince(std::chrono::system_clock::time_point start);
+
+  static constexpr TuningParameters kTuningDefaults{};
+
+  // ------------------------------------------------------------------------------------------
+  // Members. Configuration values are written only by the constructor, before any other thread
+  // can see the node, and only read afterwards.
+
+  // Given-up grab positions. Task thread appends and clears, the detection callback reads;
+  // both under detect_mutex_.
+  std::vector<Point3f> unable_grab_positions_;
+  // Given-up trashes of the current task; task thread only.
+  std::vector<Trash> unable_grab_trashes_;
+  // Written by the detection callback under detect_mutex_, read by the task thread after the
+  // answer was seen (or under detect_mutex_).
+  Trash chosen_trash_;
+  // Task thread only.
+  Point3f last_trash_position_;
+  const std::uint32_t joint_num_ = 5;
+  // Task thread only.
+  std::int32_t same_position_count_ = 1;
+  std::int32_t grab_count_threshold_ = kTuningDefaults.grab_count_threshold;
+  float position_radius_threshold_ = kTuningDefaults.position_radius_threshold;
+  std::int32_t detect_frame_num_ = kTuningDefaults.detect_frame_num;
+  // Set by handle_goal (executor thread), cleared by the task thread.
+  std::atomic<bool> is_task_running_{false};
+  // Completion flags: set by their answer callback (executor thread), polled and cleared by
+  // the task thread.
+  std::atomic<bool> req_detect_complete_{false};
+  std::atomic<bool> req_grab_complete_{false};
+  std::atomic<bool> req_release_complete_{false};
+  std::atomic<bool> req_movejoints_complete_{false};
+  // Set by the detection callback, read and cleared by the task thread.
+  std::atomic<bool> is_continue_to_grab_{false};
+  // Set by the answer callbacks, read and cleared by the task thread.
+  std::atomic<bool> is_grab_need_to_replan_{false};
+  std::atomic<bool> is_grab_need_to_recover_{false};
+  std::atomic<bool> is_release_need_to_recover_{false};
+  std::atomic<bool> is_movejoints_need_to_recover_{false};
+  std::int32_t arm_recover_count_threshold_ = kTuningDefaults.arm_recover_count_threshold;
+  double arm_movejoints_time_threshold_ = kTuningDefaults.arm_movejoints_time_threshold;
+  double detect_timeout_threshold_ = kTuningDefaults.detect_timeout_threshold;
+  // Written by EnvEnableCallback, read by the task thread.
+  std::atomic<bool> env_enable_{true};
+  // Written by the answer callbacks, read by the task thread.
+  std::atomic<std::int32_t> arm_grab_status_{0};
+  std::atomic<std::int32_t> arm_release_status_{0};
+  std::atomic<std::int32_t> arm_movejoints_status_{0};
+  // Task thread only (atomic for observers on other threads).
+  std::atomic<std::int32_t> error_code_{kTaskErrorInitial};
+  std::int32_t init_detect_delay_ = kTuningDefaults.init_detect_delay;
+  std::int32_t gripper_open_delay_ = kTuningDefaults.gripper_open_delay;
+  std::int32_t gripper_release_delay_ = kTuningDefaults.gripper_release_delay;
+  std::int32_t gripper_close_delay_ = kTuningDefaults.gripper_close_delay;
+  std::int32_t arm_voice_broadcast_delay_ = kTuningDefaults.arm_voice_broadcast_delay;
+  std::int32_t recover_movej_delay_ = kTuningDefaults.recover_movej_delay;
+  float env_stop_threshold_ = kTuningDefaults.env_stop_threshold;
+  float angle_delta_threshold_ = kTuningDefaults.angle_delta_threshold;
+  JointArray release_joints_;
+  JointArray observe_joints_;
+  JointArray recover_movej_transition_pos_;
+  JointArray recover_movej_pos1_;
+  JointArray recover_movej_pos2_;
+  JointArray recover_movej_release_pos_;
+  JointArray recover_movej_end_pos_;
+  // Written by JointStateCallback, read through CurrentJoints(); under joints_mutex_.
+  JointArray current_joints_;
+  // The task thread writes cmd and target_joints; the detection callback writes obb_pose and
+  // obb_size while the task thread waits for it (under detect_mutex_).
+  ArmRelease::Request::SharedPtr req_arm_release_;
+  // Written by the detection callback while the task thread waits for it (under
+  // detect_mutex_), sent by the task thread.
+  ArmGrab::Request::SharedPtr req_grab_;
+  // Task thread only.
+  ArmMoveJoints::Request::SharedPtr req_arm_movejoints_;
+  rclcpp_action::Server<ArmTask>::SharedPtr arm_task_server_;
+  rclcpp::Client<DetectTrash>::SharedPtr detect_client_;
+  rclcpp::Client<ArmRelease>::SharedPtr arm_release_client_;
+  rclcpp::Client<ArmGrab>::SharedPtr arm_grab_client_;
+  rclcpp::Client<ArmMoveJoints>::SharedPtr arm_movejoints_client_;
+  rclcpp::Publisher<std_msgs::msg::Bool>::SharedPtr grasp_pub_;
+  rclcpp::Publisher<std_msgs::msg::Bool>::SharedPtr recover_pub_;
+  rclcpp::Publisher<std_msgs::msg::Bool>::SharedPtr collision_enable_pub_;
+  rclcpp::Publisher<std_msgs::msg::Float64MultiArray>::SharedPtr movj_pub_;
+  rclcpp::Publisher<std_msgs::msg::Int32>::SharedPtr voice_broadcast_pub_;
+  rclcpp::CallbackGroup::SharedPtr arm_state_cb_group_;
+  rclcpp::CallbackGroup::SharedPtr env_detect_cb_group_;
+  rclcpp::Subscription<std_msgs::msg::Bool>::SharedPtr arm_state_sub_;
+  // Written by ArmStateCallback, read by the task thread.
+  std::atomic<bool> arm_unnormal_flag_{false};
+  rclcpp::Subscription<quorvel_protocol::msg::Trashes>::SharedPtr env_detect_sub_;
+  // Written by EnvDetectCallback, read by the task thread.
+  std::atomic<bool> env_detect_stop_{false};
+  rclcpp::CallbackGroup::SharedPtr joint_state_cb_group_;
+  rclcpp::Subscription<sensor_msgs::msg::JointState>::SharedPtr joint_state_sub_;
+  rclcpp::CallbackGroup::SharedPtr env_enable_cb_group_;
+  rclcpp::Subscription<std_msgs::msg::Bool>::SharedPtr env_enable_sub_;
+  rclcpp::Publisher<std_msgs::msg::Int32MultiArray>::SharedPtr ctrl_io_pub_;
+
+  // --- Synchronisation ---
+  mutable std::mutex joints_mutex_;
+  // Guards the detection choice (chosen_trash_, the detection-written request fields,
+  // unable_grab_positions_) and detect_generation_.
+  std::mutex detect_mutex_;
+  // Number of the detection request whose answer the task thread currently waits for.
+  std::uint64_t detect_generation_ = 0;
+  std::shared_ptr<TaskThreadGate> task_gate_ = std::make_shared<TaskThreadGate>();
+};
+
+}  // namespace quorvel_arm_supervisor
+
+#endif  // QUORVEL_ARM_SUPERVISOR__ARM_SUPERVISOR_NODE_HPP_
