@@ -55,5 +55,16 @@ if(BUILD_TESTING AND NOT RCLCPP_CDR_NO_TESTS)
         target_link_libraries(test_cdr_${_test} rclcpp_cdr_test_samples)
       endif()
     endforeach()
+
+    # Cyclone DDS's idlc-generated serialiser as an independent reference.
+    find_package(CycloneDDS REQUIRED)
+    idlc_generate(TARGET rclcpp_cdr_test_idl FILES ${CMAKE_CURRENT_LIST_DIR}/test/idl/trashes.idl)
+    add_library(rclcpp_cdr_test_idl_trashes STATIC ${CMAKE_CURRENT_LIST_DIR}/test/idl_trashes.cpp)
+    target_link_libraries(rclcpp_cdr_test_idl_trashes PUBLIC
+      rclcpp_cdr_test_idl CycloneDDS::ddsc rclcpp_cdr_test_samples)
+    ament_add_gtest(test_cdr_cyclone ${CMAKE_CURRENT_LIST_DIR}/test/test_cdr_cyclone.cpp)
+    if(TARGET test_cdr_cyclone)
+      target_link_libraries(test_cdr_cyclone rclcpp_cdr_test_idl_trashes)
+    endif()
   endif()
 endif()

@@ -10,16 +10,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "dds/dds.h"
 #include "dds/ddsi/ddsi_cdrstream.h"
+#include "idl_trashes.hpp"
 #include "quorvel_protocol/msg/trashes.hpp"
 #include "rclcpp_cdr/codec.hpp"
 #include "rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp"
-#include "trashes_bench.h"
 
 namespace
 {
@@ -54,58 +53,14 @@ quorvel_protocol::msg::Trashes make_trashes(size_t n)
   return m;
 }
 
-char * dup_string(const std::string & s)
-{
-  char * out = static_cast<char *>(dds_alloc(s.size() + 1));
-  std::memcpy(out, s.c_str(), s.size() + 1);
-  return out;
-}
-
-void to_idl(const std_msgs::msg::Header & in, quorvel_bench_Header & out)
-{
-  out.stamp.sec = in.stamp.sec;
-  out.stamp.nanosec = in.stamp.nanosec;
-  out.frame_id = dup_string(in.frame_id);
-}
-
-// The same content in the idlc-generated C structures.
-quorvel_bench_Trashes_ * to_idl(const quorvel_protocol::msg::Trashes & in)
-{
-  auto * out = static_cast<quorvel_bench_Trashes_ *>(dds_alloc(sizeof(quorvel_bench_Trashes_)));
-  to_idl(in.header, out->header);
-  const auto n = static_cast<uint32_t>(in.trashes.size());
-  out->trashes._maximum = out->trashes._length = n;
-  out->trashes._release = true;
-  out->trashes._buffer = static_cast<quorvel_bench_TrashObject *>(
-      dds_alloc(n * sizeof(quorvel_bench_TrashObject)));
-  for (uint32_t i = 0; i < n; ++i) {
-    const auto & t = in.trashes[i];
-    auto & o = out->trashes._buffer[i];
-    to_idl(t.header, o.header);
-    o.value_a = t.value_a;
-    o.value_b = t.value_b;
-    o.text = dup_string(t.text);
-    o.flag = t.flag;
-    o.value_c = t.value_c;
-    const auto len = static_cast<uint32_t>(t.data.size());
-    o.data._maximum = o.data._length = len;
-    o.data._release = true;
-    o.data._buffer = static_cast<uint8_t *>(dds_alloc(len));
-    std::memcpy(o.data._buffer, t.data.data(), len);
-    o.x = t.x;
-    o.y = t.y;
-  }
-  return out;
-}
-
 class OurCodec
 {
 public:
   explicit OurCodec(const quorvel_protocol::msg::Trashes & sample)
-  : sample_(sample),
-    members_(rclcpp_cdr::get_members(
-        rosidl_typesupport_introspection_cpp::get_message_type_support_handle<
-            quorvel_protocol::msg::Trashes>()))
+      : sample_(sample),
+        members_(rclcpp_cdr::get_members(
+            rosidl_typesupport_introspection_cpp::get_message_type_support_handle<
+                quorvel_protocol::msg::Trashes>()))
   {
   }
 
@@ -134,63 +89,40 @@ private:
 class CycloneCodec
 {
 public:
-  explicit CycloneCodec(const quorvel_protocol::msg::Trashes & sample)
-  : sample_(to_idl(sample)),
-    out_(static_cast<quorvel_bench_Trashes_ *>(dds_alloc(sizeof(quorvel_bench_Trashes_))))
-  {
-  }
-
-  ~CycloneCodec()
-  {
-    dds_sample_free(sample_, &quorvel_bench_Trashes__desc, DDS_FREE_ALL);
-    dds_sample_free(out_, &quorvel_bench_Trashes__desc, DDS_FREE_ALL);
-  }
-
-  CycloneCodec(const CycloneCodec &) = delete;
-  CycloneCodec & operator=(const CycloneCodec &) = delete;
+  explicit CycloneCodec(const quorvel_protocol::msg::Trashes & sample) : sample_(sample) {}
 
   bool round_trip(bool validate)
   {
+    const uint32_t * ops = cdr_idl_Trashes__desc.m_ops;
     dds_ostream_t os;
     dds_ostream_init(&os, 0, kXcdr1);
-    bool ok = dds_stream_write(&os, reinterpret_cast<const char *>(sample_),
-                               quorvel_bench_Trashes__desc.m_ops) != nullptr;
+    bool ok = dds_stream_write(&os, reinterpret_cast<const char *>(sample_.get()), ops) != nullptr;
     if (ok && validate) {
       uint32_t end = 0;
-      ok = dds_stream_normalize_data(reinterpret_cast<char *>(os.m_buffer), &end, os.m_index,
-                                     false, kXcdr1, quorvel_bench_Trashes__desc.m_ops) != nullptr;
+      ok = dds_stream_normalize_data(
+               reinterpret_cast<char *>(os.m_buffer), &end, os.m_index, false, kXcdr1, ops) !=
+           nullptr;
     }
     if (ok) {
       dds_istream_t is;
       dds_istream_init(&is, os.m_index, os.m_buffer, kXcdr1);
-      dds_stream_read(&is, reinterpret_cast<char *>(out_), quorvel_bench_Trashes__desc.m_ops);
+      dds_stream_read(&is, reinterpret_cast<char *>(out_.get()), ops);
       dds_istream_fini(&is);
     }
     dds_ostream_fini(&os);
     return ok;
   }
 
-  std::vector<uint8_t> encode_body() const
-  {
-    dds_ostream_t os;
-    dds_ostream_init(&os, 0, kXcdr1);
-    dds_stream_write(&os, reinterpret_cast<const char *>(sample_),
-                     quorvel_bench_Trashes__desc.m_ops);
-    std::vector<uint8_t> body(os.m_buffer, os.m_buffer + os.m_index);
-    dds_ostream_fini(&os);
-    return body;
-  }
+  std::vector<uint8_t> encode_body() const { return sample_.encode_body(); }
 
-  bool decoded_matches_sample() const
+  bool decoded_equals(const quorvel_protocol::msg::Trashes & expected) const
   {
-    return out_->trashes._length == sample_->trashes._length &&
-           std::strcmp(out_->trashes._buffer[7].text, sample_->trashes._buffer[7].text) == 0 &&
-           out_->trashes._buffer[99].value_c == sample_->trashes._buffer[99].value_c;
+    return out_.to_message() == expected;
   }
 
 private:
-  quorvel_bench_Trashes_ * sample_;
-  quorvel_bench_Trashes_ * out_;
+  cdr_test::IdlTrashes sample_;
+  cdr_test::IdlTrashes out_;
 };
 
 template <class F>
@@ -229,7 +161,7 @@ int main(int argc, char ** argv)
     return 1;
   }
   if (!ours.round_trip() || !ours.decoded_equals_sample() || !cyclone.round_trip(true) ||
-      !cyclone.decoded_matches_sample()) {
+      !cyclone.decoded_equals(trashes)) {
     std::fprintf(stderr, "bench_cdr_roundtrip: a round trip did not restore the message\n");
     return 1;
   }

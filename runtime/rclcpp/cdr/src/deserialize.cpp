@@ -351,12 +351,6 @@ DecodeResult deserialize(
     result.error = DecodeError::BadHeader;
     return result;
   }
-  const detail::Layout & layout = detail::layout_of(members);
-  if (!layout.unsupported.empty()) {
-    result.error = DecodeError::UnsupportedType;
-    result.field = layout.unsupported;
-    return result;
-  }
   if (size - detail::kHeaderSize < prefix_size) {
     result.error = DecodeError::Truncated;
     result.offset = size;
@@ -366,13 +360,20 @@ DecodeResult deserialize(
   detail::Reader in(data, size, detail::kHeaderSize + prefix_size, detail::kHeaderSize);
   auto * base = static_cast<uint8_t *>(message);
   try {
+    const detail::Layout & layout = detail::layout_of(members);
+    if (!layout.unsupported.empty()) {
+      result.error = DecodeError::UnsupportedType;
+      result.field = layout.unsupported;
+      return result;
+    }
     if (swap) {
       detail::Decoder<true>(in, result).decode_struct(layout, base);
     } else {
       detail::Decoder<false>(in, result).decode_struct(layout, base);
     }
-  } catch (const std::exception &) {
-    // Only a message type's own code (its resize or assign) can throw here.
+  } catch (...) {
+    // Allocation failures and whatever a message type's own resize or assign may throw: the
+    // caller gets a result, never an exception.
     result.error = DecodeError::BadLength;
     result.offset = in.position();
   }

@@ -3,6 +3,7 @@
 #ifndef RCLCPP_CDR__LAYOUT_HPP_
 #define RCLCPP_CDR__LAYOUT_HPP_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -72,6 +73,9 @@ struct Layout
   bool placeholder_byte = false;
   /// Non-empty when some member cannot be coded: the dotted path of the first such member.
   std::string unsupported;
+  /// Size of the latest encoding of this type (any thread), so the next one can reserve its
+  /// buffer once instead of growing it step by step.
+  mutable std::atomic<size_t> last_size{0};
 };
 
 /// The layout of `members`, built on first use and kept for the life of the process.

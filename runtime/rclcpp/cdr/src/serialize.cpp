@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -26,6 +27,14 @@ public:
   Writer(std::vector<uint8_t> & out, size_t origin)
       : out_(out), buf_(out.data()), pos_(out.size()), end_(out.size()), origin_(origin)
   {
+  }
+
+  /// Makes room for `n` more bytes in one allocation.
+  void expect(size_t n)
+  {
+    if (end_ - pos_ < n) {
+      grow(n);
+    }
   }
 
   uint8_t * reserve(size_t align, size_t n)
@@ -252,12 +261,15 @@ void serialize(
   const detail::Layout & layout = detail::checked_layout(members);
   const size_t start = out.size();
   detail::Writer writer(out, start + detail::kHeaderSize);
+  writer.expect(layout.last_size.load(std::memory_order_relaxed) + prefix_size);
   uint8_t * header = writer.reserve(1, detail::kHeaderSize);
   header[1] = detail::kHostRepresentation;
   writer.reserve(1, prefix_size);
   detail::encode_struct(layout, static_cast<const uint8_t *>(message), writer);
+  const size_t size = detail::pad4(writer.position() - start);
   // The bytes past the write position are already zero, so this only trims or extends.
-  out.resize(start + detail::pad4(writer.position() - start));
+  out.resize(start + size);
+  layout.last_size.store(size - prefix_size, std::memory_order_relaxed);
 }
 
 size_t serialized_size(const MessageMembers * members, const void * message, size_t prefix_size)
