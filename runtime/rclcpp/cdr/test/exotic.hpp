@@ -36,7 +36,7 @@ struct Exotic
   bool operator==(const Exotic & o) const;
 };
 
-/// The shape {uint8 a; float64 b} of ros2-wire example 3.
+/// {uint8 a; float64 b}: a double aligned to 8 right after a single byte.
 struct PaddedPair
 {
   uint8_t a = 0;
