@@ -6,7 +6,7 @@
 // statics, one set per call site, shared by every thread and object that runs that line; the
 // state is atomic, so call sites may run concurrently. A record goes to the console (format,
 // stream and colour from the RCUTILS_* environment variables) with the wall-clock time of the
-// call. The macros never block except on the output stream.
+// call. The macros block only briefly: on the level table and on the output stream.
 //
 // THROTTLE forms take (logger, clock, duration_ms, ...) where clock is an rclcpp::Clock object
 // or reference (e.g. *node->get_clock()), never a pointer. A call is emitted when

@@ -304,6 +304,20 @@ TEST_F(Logging, ThrottleLogsAnywayWhenTheClockFails)
   EXPECT_NE(err.find("could not read its clock"), std::string::npos) << err;
 }
 
+TEST_F(Logging, DeprecatedArgumentFormsWarnOnTheRclLogger)
+{
+  rclcpp::base::parse_arguments({"prog", "chatter:=talk"});
+  EXPECT_THROW(
+    rclcpp::base::parse_arguments({"prog", "--ros-args", "-r", "__ns:=relative"}),
+    rclcpp::base::InvalidRosArgsError);
+  const auto got = records();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].name, "rcl");
+  EXPECT_EQ(got[0].severity, RCUTILS_LOG_SEVERITY_WARN);
+  EXPECT_NE(got[0].message.find("'--ros-args --remap chatter:=talk'"), std::string::npos);
+  EXPECT_NE(got[1].message.find("relative"), std::string::npos);
+}
+
 TEST(LoggingEnvironment, InvalidValuesAreReportedWithTheVariable)
 {
   using rclcpp::base::check_logging_environment;
