@@ -99,8 +99,9 @@ protected:
     rclcpp_action::Server<ArmTask>::CancelCallback handle_cancel,
     rclcpp_action::Server<ArmTask>::AcceptedCallback handle_accepted)
   {
+    // A raw node pointer here, a shared pointer for the client: both forms are in use.
     server_ = rclcpp_action::create_server<ArmTask>(
-      server_node_, name_, std::move(handle_goal), std::move(handle_cancel),
+      server_node_.get(), name_, std::move(handle_goal), std::move(handle_cancel),
       std::move(handle_accepted));
   }
 
@@ -475,6 +476,26 @@ TEST_F(ActionTest, DuplicateGoalIdIsRejectedWithoutDisturbingTheFirst)
   }
   finish.open();
   EXPECT_EQ(asked, 1) << "a duplicate is refused before the owner is asked";
+}
+
+TEST_F(ActionTest, InvalidActionNameThrowsAndTheNodeStaysUsable)
+{
+  const std::string valid = name_;
+  name_ = "9" + valid;  // a name token may not start with a digit
+  EXPECT_THROW(start_server(accept_all, accept_cancel, nullptr), std::invalid_argument);
+  EXPECT_THROW(rclcpp_action::create_client<ArmTask>(client_node_, name_), std::invalid_argument);
+
+  name_ = valid;
+  start_server(
+    accept_all, accept_cancel,
+    [](std::shared_ptr<ServerHandle> handle) {handle->succeed(result(3));});
+  start_client();
+  ResultCatcher catcher;
+  Client::SendGoalOptions options;
+  options.result_callback = catcher.callback();
+  ASSERT_TRUE(send(1, options));
+  ASSERT_TRUE(catcher.arrived());
+  EXPECT_EQ(catcher.future.get().result->error_code, 3);
 }
 
 TEST_F(ActionTest, LateSubscriberGetsTheLatestStatusArray)

@@ -192,12 +192,16 @@ public:
         if (self) {
           self->goals_->add(handle);
         }
+        // Result-aware before anyone sees the handle; the request itself goes out after the
+        // goal response callback, so that callback always runs before the result callback.
+        const bool request_result = self && options.result_callback &&
+          !handle->set_result_awareness(true);
         promise->set_value(handle);
         if (options.goal_response_callback) {
           options.goal_response_callback(handle);
         }
-        if (self && options.result_callback) {
-          self->make_result_aware(handle);
+        if (request_result) {
+          self->send_result_request(handle);
         }
       });
     return future;
@@ -356,9 +360,13 @@ private:
 
   void make_result_aware(const typename GoalHandle::SharedPtr & handle)
   {
-    if (handle->set_result_awareness(true)) {
-      return;
+    if (!handle->set_result_awareness(true)) {
+      send_result_request(handle);
     }
+  }
+
+  void send_result_request(const typename GoalHandle::SharedPtr & handle)
+  {
     auto request = std::make_shared<typename GetResultService::Request>();
     request->goal_id.uuid = handle->get_goal_id();
     try {
