@@ -141,7 +141,8 @@ int run_client(const std::string & action, int goals, int preload)
       break;
     }
     if (i >= preload) {
-      std::printf("sample %.1f %.1f\n", micros(accepted_at - sent_at), micros(result_at - accepted_at));
+      std::printf(
+        "sample %.1f %.1f\n", micros(accepted_at - sent_at), micros(result_at - accepted_at));
     }
   }
   std::fflush(stdout);
@@ -270,7 +271,8 @@ int run_driver(int pairs, int goals, int preload)
   std::vector<double> accept_us;
   std::vector<double> result_us;
   for (int pair = 0; pair < pairs; ++pair) {
-    const std::string action = "action_bench_" + std::to_string(getpid()) + "_" + std::to_string(pair);
+    const std::string action =
+      "action_bench_" + std::to_string(getpid()) + "_" + std::to_string(pair);
     Child server(self, {"--server", action}, false);
     Child client(
       self, {"--client", action, std::to_string(goals), std::to_string(preload)}, true);

@@ -51,8 +51,11 @@ bool ClientBase::action_server_is_ready() const
 
 bool ClientBase::wait_for_action_server_nanoseconds(std::chrono::nanoseconds timeout)
 {
-  const bool forever = timeout < std::chrono::nanoseconds(0);
-  const auto deadline = std::chrono::steady_clock::now() + (forever ? std::chrono::nanoseconds(0) : timeout);
+  // Beyond a year counts as no limit, which also keeps the deadline from overflowing.
+  const bool forever =
+    timeout < std::chrono::nanoseconds(0) || timeout > std::chrono::hours(24 * 365);
+  const auto deadline =
+    std::chrono::steady_clock::now() + (forever ? std::chrono::nanoseconds(0) : timeout);
   const auto remaining = [&]() {
       if (forever) {
         return std::chrono::nanoseconds(-1);

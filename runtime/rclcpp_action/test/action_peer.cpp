@@ -133,7 +133,8 @@ int main(int argc, char ** argv)
   } else if (mode == "server" && argc == 3) {
     code = run_server(argv[2]);
   } else {
-    std::fprintf(stderr, "usage: %s client <action> <cmd> <feedback count> | server <action>\n", argv[0]);
+    std::fprintf(
+      stderr, "usage: %s client <action> <cmd> <feedback count> | server <action>\n", argv[0]);
   }
   rclcpp::shutdown();
   return code;

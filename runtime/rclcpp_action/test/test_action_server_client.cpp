@@ -52,7 +52,8 @@ CancelResponse accept_cancel(std::shared_ptr<ServerHandle>)
 /// A result callback whose value the test waits for.
 struct ResultCatcher
 {
-  std::shared_ptr<std::promise<WrappedResult>> promise = std::make_shared<std::promise<WrappedResult>>();
+  std::shared_ptr<std::promise<WrappedResult>> promise =
+    std::make_shared<std::promise<WrappedResult>>();
   std::shared_future<WrappedResult> future = promise->get_future().share();
 
   Client::ResultCallback callback()
@@ -236,7 +237,8 @@ TEST_F(ActionTest, FeedbackReachesItsOwnGoalInOrder)
         responded.at(cmd).open();
       };
     options.feedback_callback =
-      [&mutex, &received, cmd](ClientHandle::SharedPtr, std::shared_ptr<const ArmTask::Feedback> f) {
+      [&mutex, &received, cmd](
+      ClientHandle::SharedPtr, std::shared_ptr<const ArmTask::Feedback> f) {
         std::lock_guard<std::mutex> lock(mutex);
         received[cmd].push_back(f->step_count);
       };

@@ -213,7 +213,9 @@ TEST_F(GoalTableTest, IllegalCallsThrowAndChangeNothing)
   auto goal = accept(2, 2);
   const size_t arrays_before = arrays.size();
 
-  EXPECT_THROW(table->apply(deferred, GoalEvent::Succeed), rclcpp_action::exceptions::InvalidGoalTransitionError);
+  EXPECT_THROW(
+    table->apply(deferred, GoalEvent::Succeed),
+    rclcpp_action::exceptions::InvalidGoalTransitionError);
   EXPECT_THROW(table->apply(goal, GoalEvent::Canceled), std::runtime_error) << "not canceling";
   EXPECT_THROW(table->apply(goal, GoalEvent::Execute), std::runtime_error);
   EXPECT_EQ(arrays.size(), arrays_before) << "a refused call publishes nothing";

@@ -196,7 +196,8 @@ private:
       endpoints_set.set_value();
     }
 
-    void on_goal_request(const rmw_request_id_t & request_id, std::shared_ptr<SendGoalRequest> request)
+    void on_goal_request(
+      const rmw_request_id_t & request_id, std::shared_ptr<SendGoalRequest> request)
     {
       endpoints_ready.wait();
       const GoalUUID uuid = request->goal_id.uuid;
