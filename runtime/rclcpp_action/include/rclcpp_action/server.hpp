@@ -66,8 +66,8 @@ private:
   std::shared_ptr<detail::GoalTable> table_;
 };
 
-/// An action server for ActionT. Create it with create_server(). The user callbacks run on the
-/// executor spinning the server's callback group, one request at a time per service:
+/// An action server for ActionT. Create it with create_server(). The user callbacks run on an
+/// executor thread that serves the server's callback group:
 /// - handle_goal(uuid, goal) decides on each goal request; the reply goes out right after;
 /// - handle_accepted(goal_handle) runs after an accepted goal was recorded and announced on the
 ///   status topic; it must not block (start the work on another thread);
@@ -126,32 +126,33 @@ public:
           core->on_goal_request(*id, std::move(request));
         },
         options.goal_service_qos, group);
+      table()->set_outputs(
+        [service = std::weak_ptr<rclcpp::Service<GetResultService>>(result_service_)](
+          const rmw_request_id_t & id, int8_t status, const std::shared_ptr<const void> & result)
+        {
+          auto result_service = service.lock();
+          if (!result_service) {
+            return;
+          }
+          GetResultResponse response;
+          response.status = status;
+          if (result) {
+            response.result = *std::static_pointer_cast<const typename ActionT::Result>(result);
+          }
+          result_service->send_response(id, response);
+        },
+        [publisher = std::weak_ptr<rclcpp::Publisher<GoalStatusArray>>(status_publisher_)](
+          const GoalStatusArray & status)
+        {
+          if (auto status_publisher = publisher.lock()) {
+            status_publisher->publish(status);
+          }
+        });
     } catch (...) {
+      // Wakes any request already waiting for the endpoints; it then finds none.
       core->set_endpoints({}, {}, {});
       throw;
     }
-    table()->set_outputs(
-      [service = std::weak_ptr<rclcpp::Service<GetResultService>>(result_service_)](
-        const rmw_request_id_t & id, int8_t status, const std::shared_ptr<const void> & result)
-      {
-        auto result_service = service.lock();
-        if (!result_service) {
-          return;
-        }
-        GetResultResponse response;
-        response.status = status;
-        if (result) {
-          response.result = *std::static_pointer_cast<const typename ActionT::Result>(result);
-        }
-        result_service->send_response(id, response);
-      },
-      [publisher = std::weak_ptr<rclcpp::Publisher<GoalStatusArray>>(status_publisher_)](
-        const GoalStatusArray & status)
-      {
-        if (auto status_publisher = publisher.lock()) {
-          status_publisher->publish(status);
-        }
-      });
     core->set_endpoints(goal_service_, cancel_service_, feedback_publisher_);
   }
 
