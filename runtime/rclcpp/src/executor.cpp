@@ -86,10 +86,14 @@ void Executor::add_node(node_interfaces::NodeBase::SharedPtr node, bool notify)
     std::lock_guard<std::mutex> lock(nodes_mutex_);
     NodeEntry entry;
     entry.node = node;
-    entry.interrupt_handle = node->add_executor_interrupt([this]() {interrupt();});
+    entry.interrupt_handle = node->add_executor_interrupt(
+      [this]() {
+        entities_changed_.store(true);
+        interrupt();
+      });
     nodes_.push_back(entry);
   }
-  membership_generation_.fetch_add(1);
+  entities_changed_.store(true);
   if (notify) {
     interrupt();
   }
@@ -113,7 +117,7 @@ void Executor::remove_node(node_interfaces::NodeBase::SharedPtr node, bool notif
       }
     }
   }
-  membership_generation_.fetch_add(1);
+  entities_changed_.store(true);
   if (notify) {
     interrupt();
   }
@@ -134,7 +138,7 @@ void Executor::add_callback_group(
     std::lock_guard<std::mutex> lock(nodes_mutex_);
     groups_.push_back(GroupEntry{group, node});
   }
-  membership_generation_.fetch_add(1);
+  entities_changed_.store(true);
   if (notify) {
     interrupt();
   }
@@ -151,7 +155,7 @@ void Executor::remove_callback_group(CallbackGroup::SharedPtr group, bool notify
       groups_.end());
   }
   group->get_associated_with_executor_atomic().store(false);
-  membership_generation_.fetch_add(1);
+  entities_changed_.store(true);
   if (notify) {
     interrupt();
   }
@@ -159,8 +163,10 @@ void Executor::remove_callback_group(CallbackGroup::SharedPtr group, bool notify
 
 void Executor::refresh_entities_if_changed()
 {
-  uint64_t generation = membership_generation_.load();
-  std::vector<std::pair<CallbackGroup::SharedPtr, bool>> groups;  // (group, explicitly added)
+  if (!entities_changed_.exchange(false)) {
+    return;
+  }
+  std::vector<CallbackGroup::SharedPtr> groups;
   {
     std::lock_guard<std::mutex> lock(nodes_mutex_);
     for (auto & entry : nodes_) {
@@ -168,67 +174,54 @@ void Executor::refresh_entities_if_changed()
       if (!node) {
         continue;
       }
-      generation += node->generation() * 31;
       for (auto & weak : node->get_callback_groups()) {
         auto group = weak.lock();
         if (group && group->automatically_add_to_executor_with_node() &&
           !group->get_associated_with_executor_atomic().load())
         {
-          groups.emplace_back(group, false);
+          groups.push_back(group);
         }
       }
     }
     for (auto & entry : groups_) {
       if (auto group = entry.group.lock()) {
-        generation += group->generation() * 17;
-        groups.emplace_back(group, true);
+        groups.push_back(group);
       }
     }
   }
-  bool expired = false;
-  for (const auto & slot : slots_) {
-    if (slot.entity.expired()) {
-      expired = true;
-      break;
-    }
-  }
-  if (generation == seen_generation_ && !expired) {
-    return;
-  }
-  seen_generation_ = generation;
   slots_.clear();
   ready_.clear();
-  for (auto & entry : groups) {
-    for (auto & entity : entry.first->executables()) {
-      slots_.push_back(Slot{entity, entry.first});
+  attached_complete_ = false;
+  for (auto & group : groups) {
+    for (auto & entity : group->executables()) {
+      slots_.push_back(Slot{entity, group});
     }
   }
 }
 
-void Executor::wait_for_work(std::chrono::nanoseconds timeout)
+void Executor::sync_attachments()
 {
-  refresh_entities_if_changed();
-
   // Attach the conditions of entities that may run now; entities that are running, or whose
   // mutually exclusive group is busy, stay detached so their level-triggered conditions do not
-  // wake this thread in a loop.
+  // wake a waiting thread in a loop.
   std::map<int32_t, intptr_t> wanted;
-  auto earliest_timer = std::chrono::steady_clock::time_point::max();
+  bool complete = true;
   for (size_t s = 0; s < slots_.size(); ++s) {
     auto entity = slots_[s].entity.lock();
     auto group = slots_[s].group.lock();
-    if (!entity || !group || entity->in_use.load()) {
+    if (!entity || !group) {
       continue;
     }
-    if (group->type() == CallbackGroupType::MutuallyExclusive &&
-      !group->can_be_taken_from().load())
+    if (entity->in_use.load() ||
+      (group->type() == CallbackGroupType::MutuallyExclusive &&
+      !group->can_be_taken_from().load()))
     {
+      complete = false;
       continue;
     }
     for (size_t i = 0; i < entity->condition_count(); ++i) {
       wanted.emplace(entity->condition(i), make_key(s, i));
     }
-    earliest_timer = std::min(earliest_timer, entity->next_call_time());
   }
   for (auto it = attached_.begin(); it != attached_.end();) {
     auto w = wanted.find(it->first);
@@ -246,6 +239,36 @@ void Executor::wait_for_work(std::chrono::nanoseconds timeout)
     }
   }
 
+  attached_complete_ = complete;
+}
+
+void Executor::wait_for_work(std::chrono::nanoseconds timeout)
+{
+  refresh_entities_if_changed();
+
+  // Fast path: when nothing is busy and the attachments already cover every entity, only the
+  // timers need looking at; no allocation happens per wait.
+  auto earliest_timer = std::chrono::steady_clock::time_point::max();
+  bool any_busy = false;
+  for (const auto & slot : slots_) {
+    auto entity = slot.entity.lock();
+    auto group = slot.group.lock();
+    if (!entity || !group) {
+      entities_changed_.store(true);  // re-collect next time
+      continue;
+    }
+    const bool busy = entity->in_use.load() ||
+      (group->type() == CallbackGroupType::MutuallyExclusive &&
+      !group->can_be_taken_from().load());
+    if (busy) {
+      any_busy = true;
+    } else if (entity->condition_count() == 0) {
+      earliest_timer = std::min(earliest_timer, entity->next_call_time());
+    }
+  }
+  if (any_busy || !attached_complete_) {
+    sync_attachments();
+  }
   auto wait = timeout;
   if (earliest_timer != std::chrono::steady_clock::time_point::max()) {
     auto until_timer = std::chrono::duration_cast<std::chrono::nanoseconds>(

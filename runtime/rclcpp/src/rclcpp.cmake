@@ -49,3 +49,10 @@ if(BUILD_TESTING)
     add_dependencies(${_name} test_api_peer)
   endforeach()
 endif()
+
+# Benchmark driver (scripts/bench.d/20-rclcpp.sh); built with the package, installed beside it.
+if(quorvel_interfaces_FOUND AND std_msgs_FOUND)
+  add_executable(rclcpp_bench ${CMAKE_CURRENT_SOURCE_DIR}/bench/rclcpp_bench.cpp)
+  target_link_libraries(rclcpp_bench rclcpp ${std_msgs_TARGETS} ${quorvel_interfaces_TARGETS})
+  install(TARGETS rclcpp_bench RUNTIME DESTINATION lib/${PROJECT_NAME})
+endif()

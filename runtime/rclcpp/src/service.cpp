@@ -25,24 +25,6 @@ std::string client_id_of(const std::string & user_data)
   return user_data.substr(pos, end == std::string::npos ? std::string::npos : end - pos + 1);
 }
 
-/// USER_DATA of the remote writer with this local instance handle, as seen by `reader`.
-std::string matched_writer_user_data(int32_t reader, uint64_t publication_handle)
-{
-  dds_builtintopic_endpoint_t * endpoint =
-    dds_get_matched_publication_data(reader, static_cast<dds_instance_handle_t>(publication_handle));
-  if (!endpoint) {
-    return {};
-  }
-  std::string result;
-  void * data = nullptr;
-  size_t size = 0;
-  if (endpoint->qos && dds_qget_userdata(endpoint->qos, &data, &size) && data) {
-    result.assign(static_cast<const char *>(data), size);
-    dds_free(data);
-  }
-  dds_builtintopic_free_endpoint(endpoint);
-  return result;
-}
 }  // namespace
 
 ServiceBase::ServiceBase(
@@ -113,9 +95,15 @@ bool ServiceBase::send_response_type_erased(
   std::memcpy(&publication_handle, request_id.writer_guid + 8, 8);
 
   // A reply written before the client's reply reader is matched would be lost (volatile), so
-  // wait for that match, event driven and bounded, when the client announced its id.
-  const std::string client_id =
-    client_id_of(matched_writer_user_data(request_reader_->entity(), publication_handle));
+  // wait for that match, event driven and bounded, when the client announced its id. Once seen,
+  // a client stays confirmed: looking endpoints up costs more than the reply itself.
+  bool confirmed = false;
+  {
+    std::lock_guard<std::mutex> lock(confirmed_mutex_);
+    confirmed = confirmed_request_writers_.count(publication_handle) != 0;
+  }
+  const std::string client_id = confirmed ? std::string() :
+    client_id_of(request_reader_->matched_writer_user_data(publication_handle));
   if (!client_id.empty()) {
     const auto reader_matched = [this, &client_id]() {
         for (const auto & user_data : reply_writer_->matched_user_data()) {
@@ -140,6 +128,11 @@ bool ServiceBase::send_response_type_erased(
         waitset.wait(std::chrono::duration_cast<std::chrono::nanoseconds>(left));
       }
     }
+    std::lock_guard<std::mutex> lock(confirmed_mutex_);
+    if (confirmed_request_writers_.size() > 1024) {
+      confirmed_request_writers_.clear();
+    }
+    confirmed_request_writers_.insert(publication_handle);
   }
   if (!reply_writer_->write(response, &header)) {
     RCLCPP_WARN(node_->get_logger(), "failed to send response to %s", service_name_.c_str());

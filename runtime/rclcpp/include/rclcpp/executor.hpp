@@ -152,6 +152,7 @@ private:
 
   void refresh_entities_if_changed();
   bool take_ready(AnyExecutable & any);
+  void sync_attachments();
   void wait_for_work(std::chrono::nanoseconds timeout);
 
   std::unique_ptr<dds::WaitSet> waitset_;
@@ -162,11 +163,13 @@ private:
   std::mutex nodes_mutex_;
   std::vector<NodeEntry> nodes_;
   std::vector<GroupEntry> groups_;
-  std::atomic<uint64_t> membership_generation_{1};
+  /// Set whenever nodes, groups or entities may have changed; the next wait re-collects.
+  std::atomic_bool entities_changed_{true};
 
   // Owned by the thread inside get_next_executable.
-  uint64_t seen_generation_ = 0;
   std::vector<Slot> slots_;
+  /// The attached conditions are exactly those of all slots (nothing was left out as busy).
+  bool attached_complete_ = false;
   std::map<int32_t, intptr_t> attached_;  // condition handle -> key
   std::vector<std::pair<size_t, size_t>> ready_;  // (slot, condition index)
 };

@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <unordered_set>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -57,6 +59,10 @@ private:
   std::unique_ptr<dds::Reader> request_reader_;
   std::unique_ptr<dds::Writer> reply_writer_;
   std::chrono::steady_clock::time_point last_decode_warning_{};
+  /// Request writers whose client's reply reader was seen matched; replies to them skip the
+  /// match check (bounded: cleared when it grows large).
+  std::mutex confirmed_mutex_;
+  std::unordered_set<uint64_t> confirmed_request_writers_;
 };
 
 template<typename ServiceT>
