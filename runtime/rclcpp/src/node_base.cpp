@@ -62,14 +62,14 @@ NodeBase::NodeBase(
     use_global_arguments_ ? context_->arguments().remap_rules : no_rules;
   try {
     base::validate_node_name(node_name);
-  } catch (const std::invalid_argument & e) {
-    throw exceptions::InvalidNodeNameError(node_name.c_str(), e.what(), 0);
+  } catch (const base::InvalidNameError & e) {
+    throw exceptions::InvalidNodeNameError(node_name.c_str(), e.reason.c_str(), e.invalid_index);
   }
   const std::string ns = base::normalize_namespace(namespace_);
   try {
     base::validate_namespace(ns);
-  } catch (const std::invalid_argument & e) {
-    throw exceptions::InvalidNamespaceError(ns.c_str(), e.what(), 0);
+  } catch (const base::InvalidNameError & e) {
+    throw exceptions::InvalidNamespaceError(ns.c_str(), e.reason.c_str(), e.invalid_index);
   }
   auto remapped = base::remap_node_name(node_name, ns, local_arguments_->remap_rules, global_rules);
   name_ = remapped.first;
@@ -98,11 +98,12 @@ std::string NodeBase::resolve_topic_or_service_name(const std::string & name, bo
   try {
     return base::resolve_name(
       name, name_, namespace_, is_service, local_arguments_->remap_rules, global_rules);
-  } catch (const std::invalid_argument & e) {
+  } catch (const base::InvalidNameError & e) {
     if (is_service) {
-      throw exceptions::InvalidServiceNameError(name.c_str(), e.what(), 0);
+      throw exceptions::InvalidServiceNameError(
+              e.name.c_str(), e.reason.c_str(), e.invalid_index);
     }
-    throw exceptions::InvalidTopicNameError(name.c_str(), e.what(), 0);
+    throw exceptions::InvalidTopicNameError(e.name.c_str(), e.reason.c_str(), e.invalid_index);
   }
 }
 

@@ -14,7 +14,9 @@ target_link_libraries(rclcpp
     Threads::Threads
   PRIVATE
     $<BUILD_INTERFACE:rclcpp_dds>
-    $<BUILD_INTERFACE:rclcpp_base>
+    # Whole archive: programs call base functions (time, parameters) that the library itself
+    # may not reference.
+    $<BUILD_INTERFACE:$<LINK_LIBRARY:WHOLE_ARCHIVE,rclcpp_base>>
     $<BUILD_INTERFACE:rclcpp_cdr>
     CycloneDDS::ddsc
     yaml-cpp)
