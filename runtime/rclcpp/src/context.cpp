@@ -50,7 +50,6 @@ void Context::init(int argc, char const * const * argv, const InitOptions & init
 bool Context::shutdown(const std::string & reason)
 {
   std::vector<OnShutdownCallback> callbacks;
-  std::vector<std::function<void ()>> interrupts;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!valid_.exchange(false)) {
@@ -58,13 +57,14 @@ bool Context::shutdown(const std::string & reason)
     }
     shutdown_reason_ = reason;
     callbacks = on_shutdown_callbacks_;
-    for (auto & entry : interrupts_) {
-      interrupts.push_back(entry.second);
-    }
   }
   shutdown_cv_.notify_all();
-  for (auto & interrupt : interrupts) {
-    interrupt();
+  {
+    // Interrupts only set guard conditions, so running them under the lock is cheap.
+    std::lock_guard<std::mutex> lock(interrupts_mutex_);
+    for (auto & entry : interrupts_) {
+      entry.second();
+    }
   }
   for (auto & callback : callbacks) {
     callback();
@@ -114,7 +114,7 @@ std::shared_ptr<dds::Participant> Context::participant()
 
 uint64_t Context::add_interrupt(std::function<void ()> interrupt)
 {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(interrupts_mutex_);
   const uint64_t handle = next_interrupt_++;
   interrupts_.emplace_back(handle, std::move(interrupt));
   return handle;
@@ -122,7 +122,7 @@ uint64_t Context::add_interrupt(std::function<void ()> interrupt)
 
 void Context::remove_interrupt(uint64_t handle)
 {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(interrupts_mutex_);
   for (auto it = interrupts_.begin(); it != interrupts_.end(); ++it) {
     if (it->first == handle) {
       interrupts_.erase(it);

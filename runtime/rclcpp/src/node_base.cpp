@@ -151,21 +151,15 @@ uint64_t NodeBase::generation() const
 
 void NodeBase::notify_executors() const
 {
-  std::vector<std::function<void ()>> interrupts;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto & entry : interrupts_) {
-      interrupts.push_back(entry.second);
-    }
-  }
-  for (auto & interrupt : interrupts) {
-    interrupt();
+  std::lock_guard<std::mutex> lock(interrupts_mutex_);
+  for (const auto & entry : interrupts_) {
+    entry.second();
   }
 }
 
 uint64_t NodeBase::add_executor_interrupt(std::function<void ()> interrupt)
 {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(interrupts_mutex_);
   const uint64_t handle = next_interrupt_++;
   interrupts_.emplace_back(handle, std::move(interrupt));
   return handle;
@@ -173,7 +167,7 @@ uint64_t NodeBase::add_executor_interrupt(std::function<void ()> interrupt)
 
 void NodeBase::remove_executor_interrupt(uint64_t handle)
 {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(interrupts_mutex_);
   for (auto it = interrupts_.begin(); it != interrupts_.end(); ++it) {
     if (it->first == handle) {
       interrupts_.erase(it);

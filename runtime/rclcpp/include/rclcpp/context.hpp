@@ -90,6 +90,8 @@ private:
   std::unique_ptr<base::ParsedArguments> arguments_;
   std::shared_ptr<dds::Participant> participant_;
   std::vector<OnShutdownCallback> on_shutdown_callbacks_;
+  /// Held while interrupts run, so one removed by a dying executor is never called after.
+  std::mutex interrupts_mutex_;
   std::vector<std::pair<uint64_t, std::function<void ()>>> interrupts_;
   uint64_t next_interrupt_ = 1;
 };
