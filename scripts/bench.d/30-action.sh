@@ -1,25 +1,18 @@
 #!/usr/bin/env bash
-# Action goal acceptance and result latency between two processes (rclcpp_action's
-# action_bench). Prints the BENCH lines of action_bench.
+# The bundled rclcpp_action runtime, client and server in two processes, medians over fresh
+# process pairs whose server already holds a few dozen finished goals:
+#   action_goal_accept_us   just before async_send_goal -> goal response callback
+#   action_result_us        goal response callback -> result callback (goal succeeded at once)
 set -euo pipefail
-
 export ROS_DOMAIN_ID=205
 export ROS_LOCALHOST_ONLY=1
 unset CYCLONEDDS_URI
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-bench="${root}/install/lib/rclcpp_action/action_bench"
-if [[ ! -x "${bench}" ]]; then
-  IFS=: read -r -a prefixes <<< "${AMENT_PREFIX_PATH:-}"
-  for prefix in "${prefixes[@]}"; do
-    if [[ -x "${prefix}/lib/rclcpp_action/action_bench" ]]; then
-      bench="${prefix}/lib/rclcpp_action/action_bench"
-      break
-    fi
-  done
+prefix="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/install"
+bench="${prefix}/lib/rclcpp_action/action_bench"
+if [[ ! -x "$bench" ]]; then
+  echo "30-action: $bench not built (the bundled runtime is not used on this host)" >&2
+  exit 0
 fi
-if [[ ! -x "${bench}" ]]; then
-  echo "30-action: action_bench is not installed (build rclcpp_action first)" >&2
-  exit 1
-fi
-"${bench}" "$@"
+
+"$bench" "$@"

@@ -186,25 +186,43 @@ TEST_F(ActionTest, RejectsOrAcceptsAndDeliversAResultSetInsideTheAcceptedCallbac
   EXPECT_NE(asked[0], asked[1]) << "each goal gets a fresh id";
 }
 
-TEST_F(ActionTest, ResultOfAGoalThatFinishedBeforeTheClientAskedIsStillDelivered)
+TEST_F(ActionTest, GoalThatFinishedBeforeTheClientHeardOfItStillReportsStatusAndResult)
 {
+  Latch finished;
   start_server(
     accept_all, accept_cancel,
-    [](std::shared_ptr<ServerHandle> handle) {handle->succeed(result(5));});
-  start_client();
+    [&finished](std::shared_ptr<ServerHandle> handle) {
+      handle->succeed(result(5));
+      finished.open();
+    });
+  // This client is spun by hand, only once the server is done: the accept reply and the final
+  // status array then wait side by side, and the array may be taken first.
+  auto node = std::make_shared<rclcpp::Node>("action_test_idle_client");
+  rclcpp::executors::SingleThreadedExecutor idle_executor;
+  idle_executor.add_node(node);
+  auto client = rclcpp_action::create_client<ArmTask>(node, name_);
+  ASSERT_TRUE(client->wait_for_action_server(kWait));
 
-  auto handle = send(1);
+  auto goal_future = client->async_send_goal(goal(1));
+  ASSERT_TRUE(finished.wait());
+  ASSERT_EQ(
+    idle_executor.spin_until_future_complete(goal_future, kWait),
+    rclcpp::FutureReturnCode::SUCCESS);
+  auto handle = goal_future.get();
   ASSERT_TRUE(handle);
   EXPECT_FALSE(handle->is_result_aware());
-  ASSERT_TRUE(eventually([&]() {return handle->get_status() == GoalStatus::STATUS_SUCCEEDED;}))
-    << "the status topic reports the end";
+  EXPECT_TRUE(eventually([&]() {
+      idle_executor.spin_some();
+      return handle->get_status() == GoalStatus::STATUS_SUCCEEDED;
+    })) << "status " << int(handle->get_status());
 
   ResultCatcher catcher;
-  auto future = client_->async_get_result(handle, catcher.callback());
-  ASSERT_EQ(future.wait_for(kWait), std::future_status::ready);
+  auto future = client->async_get_result(handle, catcher.callback());
+  ASSERT_EQ(
+    idle_executor.spin_until_future_complete(future, kWait), rclcpp::FutureReturnCode::SUCCESS);
   EXPECT_EQ(future.get().code, ResultCode::SUCCEEDED);
   EXPECT_EQ(future.get().result->error_code, 5);
-  ASSERT_TRUE(catcher.arrived());
+  EXPECT_TRUE(catcher.arrived());
   EXPECT_TRUE(handle->is_result_aware());
 }
 

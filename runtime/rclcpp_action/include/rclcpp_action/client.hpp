@@ -143,9 +143,9 @@ public:
       prefix + "status",
       rclcpp::QoS(rclcpp::QoSInitialization::from_rmw(options.status_topic_qos),
       options.status_topic_qos),
-      [goals = std::weak_ptr<Goals>(goals_)](const GoalStatusArray & message) {
+      [goals = std::weak_ptr<Goals>(goals_)](std::shared_ptr<GoalStatusArray> message) {
         if (auto registry = goals.lock()) {
-          registry->on_status(message);
+          registry->on_status(std::move(message));
         }
       },
       subscription_options);
@@ -278,14 +278,27 @@ private:
   public:
     void add(const typename GoalHandle::SharedPtr & handle)
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (goals_.size() >= next_sweep_) {
-        for (auto it = goals_.begin(); it != goals_.end(); ) {
-          it = it->second.expired() ? goals_.erase(it) : std::next(it);
+      std::shared_ptr<const GoalStatusArray> last_status;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (goals_.size() >= next_sweep_) {
+          for (auto it = goals_.begin(); it != goals_.end(); ) {
+            it = it->second.expired() ? goals_.erase(it) : std::next(it);
+          }
+          next_sweep_ = 2 * goals_.size() + 16;
         }
-        next_sweep_ = 2 * goals_.size() + 16;
+        goals_[handle->get_goal_id()] = handle;
+        last_status = last_status_;
       }
-      goals_[handle->get_goal_id()] = handle;
+      // The server announces a goal right after accepting it and may finish it at once; those
+      // status arrays can be taken before the accept reply, when no handle could match them.
+      if (last_status) {
+        for (const auto & status : last_status->status_list) {
+          if (status.goal_info.goal_id.uuid == handle->get_goal_id()) {
+            handle->set_status(status.status);
+          }
+        }
+      }
     }
 
     bool contains(const GoalUUID & uuid)
@@ -303,12 +316,13 @@ private:
       }
     }
 
-    void on_status(const GoalStatusArray & message)
+    void on_status(std::shared_ptr<const GoalStatusArray> message)
     {
       std::vector<std::pair<typename GoalHandle::SharedPtr, int8_t>> updates;
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (const auto & status : message.status_list) {
+        last_status_ = message;
+        for (const auto & status : message->status_list) {
           auto it = goals_.find(status.goal_info.goal_id.uuid);
           if (it == goals_.end()) {
             continue;
@@ -356,6 +370,7 @@ private:
     std::mutex mutex_;
     std::unordered_map<GoalUUID, typename GoalHandle::WeakPtr> goals_;
     size_t next_sweep_ = 16;
+    std::shared_ptr<const GoalStatusArray> last_status_;  // the server's latest array
   };
 
   void make_result_aware(const typename GoalHandle::SharedPtr & handle)
