@@ -22,6 +22,8 @@ Context::~Context()
   if (is_valid()) {
     shutdown("context destroyed");
   }
+  std::unique_lock<std::mutex> lock(mutex_);
+  shutdown_cv_.wait(lock, [this]() {return shutdowns_running_ == 0;});
 }
 
 void Context::init(int argc, char const * const * argv, const InitOptions & init_options)
@@ -57,8 +59,9 @@ bool Context::shutdown(const std::string & reason)
     }
     shutdown_reason_ = reason;
     callbacks = on_shutdown_callbacks_;
+    ++shutdowns_running_;
+    shutdown_cv_.notify_all();
   }
-  shutdown_cv_.notify_all();
   {
     // Interrupts only set guard conditions, so running them under the lock is cheap.
     std::lock_guard<std::mutex> lock(interrupts_mutex_);
@@ -69,6 +72,9 @@ bool Context::shutdown(const std::string & reason)
   for (auto & callback : callbacks) {
     callback();
   }
+  std::lock_guard<std::mutex> lock(mutex_);
+  --shutdowns_running_;
+  shutdown_cv_.notify_all();
   return true;
 }
 
@@ -131,12 +137,20 @@ void Context::remove_interrupt(uint64_t handle)
   }
 }
 
+void Context::release_participant()
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  participant_.reset();
+}
+
 namespace contexts
 {
 Context::SharedPtr get_global_default_context()
 {
-  static Context::SharedPtr context = std::make_shared<Context>();
-  return context;
+  // Never destroyed: threads that outlive main (a detached worker, the signal thread) may still
+  // ask it whether the program is shutting down. Its DDS participant is released at exit.
+  static auto * context = new Context::SharedPtr(std::make_shared<Context>());
+  return *context;
 }
 }  // namespace contexts
 
@@ -224,11 +238,18 @@ bool uninstall_signal_handlers()
 
 namespace
 {
-// Joins the signal thread at exit so the process ends cleanly.
-struct SignalHandlerCleanup
+// At exit: join the signal thread, shut the global context down and let go of its participant,
+// so peers see this process leave at once instead of after its lease.
+struct ProcessExitCleanup
 {
-  ~SignalHandlerCleanup() {uninstall_signal_handlers();}
-} g_signal_handler_cleanup;
+  ~ProcessExitCleanup()
+  {
+    uninstall_signal_handlers();
+    auto context = contexts::get_global_default_context();
+    context->shutdown("process exit");
+    context->release_participant();
+  }
+} g_process_exit_cleanup;
 }  // namespace
 
 void init(

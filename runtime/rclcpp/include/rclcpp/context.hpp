@@ -80,12 +80,17 @@ public:
   std::shared_ptr<dds::Participant> participant();
   /// Registers a function run at shutdown to wake a waiting executor; returns a handle.
   uint64_t add_interrupt(std::function<void ()> interrupt);
+  /// Drops the context's reference to its participant (entities still alive keep it).
+  void release_participant();
   void remove_interrupt(uint64_t handle);
 
 private:
   std::atomic_bool valid_{false};
   mutable std::mutex mutex_;
   std::condition_variable shutdown_cv_;
+  /// Shutdowns still running on other threads (e.g. the signal thread); the destructor waits
+  /// for them, since a program may return from main while one is finishing.
+  int shutdowns_running_ = 0;
   std::string shutdown_reason_;
   std::unique_ptr<base::ParsedArguments> arguments_;
   std::shared_ptr<dds::Participant> participant_;
