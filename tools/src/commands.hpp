@@ -1,0 +1,110 @@
+// The sub-commands of quorvel. Each has its options, a parser that throws UsageError for wrong
+// arguments (and sets `help` for -h/--help), its usage text, and a runner that talks to the
+// ROS graph through the session and returns the exit code. Runners print results on standard output and errors
+// on standard error.
+#ifndef QUORVEL_TOOLS__COMMANDS_HPP_
+#define QUORVEL_TOOLS__COMMANDS_HPP_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli.hpp"
+#include "session.hpp"
+
+namespace quorvel_tools
+{
+
+// Default names: those the supervisor uses when no parameter overrides them.
+inline constexpr char kDefaultAction[] = "/quorvel_action/arm_task";
+inline constexpr char kDefaultDetectService[] = "/quorvel_service/detect_trash";
+inline constexpr char kGrabService[] = "/quorvel_service/arm_grab";
+inline constexpr char kReleaseService[] = "/quorvel_service/arm_release";
+inline constexpr char kMoveJointsService[] = "/quorvel_service/arm_movejoints";
+inline constexpr char kArmStateTopic[] = "/robot/unnormal_flag";
+inline constexpr char kEnvEnableTopic[] = "/quorvel_topic/env_enable";
+inline constexpr char kJointAngleTopic[] = "/robot/joint_angle";
+inline constexpr char kEnvDetectTopic[] = "/quorvel/env_detect_topic";
+inline constexpr char kVoiceTopic[] = "/arm/voice_broadcast";
+inline constexpr char kGripperTopic[] = "/robot/ctrl_io_topic";
+inline constexpr char kRecoverTopic[] = "/robot/recover_topic";
+
+// ---- quorvel task -------------------------------------------------------------------------
+struct TaskOptions
+{
+  bool help = false;
+  std::int32_t cmd = 1;
+  std::string action = kDefaultAction;
+  double server_timeout_s = 10.0;
+  std::optional<double> timeout_s;  // for the result; none: as long as the task runs
+};
+TaskOptions parse_task(const std::vector<std::string> & args);
+extern const char kTaskUsage[];
+ExitCode run_task(const TaskOptions & options, Session & session);
+
+// ---- quorvel cancel -----------------------------------------------------------------------
+struct CancelOptions
+{
+  bool help = false;
+  std::string action = kDefaultAction;
+  double server_timeout_s = 10.0;
+};
+CancelOptions parse_cancel(const std::vector<std::string> & args);
+extern const char kCancelUsage[];
+ExitCode run_cancel(const CancelOptions & options, Session & session);
+
+// ---- quorvel pub --------------------------------------------------------------------------
+enum class PubKind
+{
+  kArmState,
+  kEnvEnable,
+  kJoints,
+  kEnvObject,
+};
+struct PubOptions
+{
+  bool help = false;
+  PubKind kind = PubKind::kArmState;
+  bool flag = false;              // arm-state, env-enable
+  std::vector<double> values;     // joints: positions; env-object: x, y
+  std::string topic;              // the kind's default topic unless --topic is given
+  std::optional<double> rate_hz;  // none: once
+};
+PubOptions parse_pub(const std::vector<std::string> & args);
+extern const char kPubUsage[];
+ExitCode run_pub(const PubOptions & options, Session & session);
+
+// ---- quorvel echo -------------------------------------------------------------------------
+enum class EchoKind
+{
+  kVoice,
+  kGripper,
+  kRecover,
+};
+struct EchoOptions
+{
+  bool help = false;
+  EchoKind kind = EchoKind::kVoice;
+  std::string topic;                  // the kind's default topic unless --topic is given
+  std::optional<std::int64_t> count;  // none: until Ctrl-C
+};
+EchoOptions parse_echo(const std::vector<std::string> & args);
+extern const char kEchoUsage[];
+ExitCode run_echo(const EchoOptions & options, Session & session);
+
+// ---- quorvel status -----------------------------------------------------------------------
+struct StatusOptions
+{
+  bool help = false;
+  std::string action = kDefaultAction;
+  std::string detect_service = kDefaultDetectService;
+  double wait_s = 2.0;
+};
+StatusOptions parse_status(const std::vector<std::string> & args);
+extern const char kStatusUsage[];
+ExitCode run_status(const StatusOptions & options, Session & session);
+
+}  // namespace quorvel_tools
+
+#endif  // QUORVEL_TOOLS__COMMANDS_HPP_

@@ -1,0 +1,106 @@
+#include "dispatch.hpp"
+
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <rclcpp/rclcpp.hpp>
+
+#include "commands.hpp"
+#include "session.hpp"
+
+namespace quorvel_tools
+{
+
+namespace
+{
+
+const char kUsage[] =
+    "usage: quorvel <command> [options] [--ros-args ...]\n"
+    "\n"
+    "Desk tool for the arm task supervisor, for hosts without the ros2 command line.\n"
+    "\n"
+    "commands:\n"
+    "  task     send an ArmTask goal, print its feedback and result (Ctrl-C cancels the goal)\n"
+    "  cancel   cancel every goal of the action server\n"
+    "  pub      publish arm-state, env-enable, joints or env-object\n"
+    "  echo     print voice, gripper or recover messages\n"
+    "  status   show which of the supervisor's endpoints are up\n"
+    "\n"
+    "'quorvel <command> --help' describes a command. Arguments after --ros-args go to the\n"
+    "ROS client library; ROS_DOMAIN_ID and ROS_LOCALHOST_ONLY choose the network as for any\n"
+    "ROS 2 program.\n";
+
+template <typename OptionsT>
+ExitCode run_command(
+    const std::string & command,
+    const std::vector<std::string> & args,
+    OptionsT (*parse)(const std::vector<std::string> &),
+    const char * usage,
+    ExitCode (*run)(const OptionsT &, Session &),
+    int argc,
+    char ** argv)
+{
+  const std::string program = "quorvel " + command;
+  OptionsT options;
+  try {
+    options = parse(args);
+  } catch (const UsageError & error) {
+    std::cerr << program << ": " << error.what() << "\n\n" << usage;
+    return ExitCode::kUsage;
+  }
+  if (options.help) {
+    std::cout << usage;
+    return ExitCode::kOk;
+  }
+  try {
+    Session session(argc, argv, "quorvel_" + command);
+    return run(options, session);
+  } catch (const std::exception & error) {
+    std::cerr << program << ": " << error.what() << std::endl;
+    return ExitCode::kFailure;
+  }
+}
+
+}  // namespace
+
+ExitCode run_cli(int argc, char ** argv)
+{
+  std::vector<std::string> args;
+  try {
+    args = rclcpp::remove_ros_arguments(argc, argv);
+  } catch (const std::exception & error) {
+    std::cerr << "quorvel: " << error.what() << "\n\n" << kUsage;
+    return ExitCode::kUsage;
+  }
+  if (args.size() < 2) {
+    std::cerr << kUsage;
+    return ExitCode::kUsage;
+  }
+  const std::string command = args[1];
+  const std::vector<std::string> rest(args.begin() + 2, args.end());
+  if (command == "-h" || command == "--help" || command == "help") {
+    std::cout << kUsage;
+    return ExitCode::kOk;
+  }
+  if (command == "task") {
+    return run_command(command, rest, parse_task, kTaskUsage, run_task, argc, argv);
+  }
+  if (command == "cancel") {
+    return run_command(command, rest, parse_cancel, kCancelUsage, run_cancel, argc, argv);
+  }
+  if (command == "pub") {
+    return run_command(command, rest, parse_pub, kPubUsage, run_pub, argc, argv);
+  }
+  if (command == "echo") {
+    return run_command(command, rest, parse_echo, kEchoUsage, run_echo, argc, argv);
+  }
+  if (command == "status") {
+    return run_command(command, rest, parse_status, kStatusUsage, run_status, argc, argv);
+  }
+  std::cerr << "quorvel: unknown command '" << command << "'\n\n" << kUsage;
+  return ExitCode::kUsage;
+}
+
+}  // namespace quorvel_tools

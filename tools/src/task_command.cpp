@@ -1,0 +1,248 @@
+// quorvel task: send one ArmTask goal and follow it to its end.
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include <rclcpp_action/rclcpp_action.hpp>
+
+#include "action_server_wait.hpp"
+#include "codes.hpp"
+#include "commands.hpp"
+#include "progress.hpp"
+#include "quorvel_interfaces/action/arm_task.hpp"
+
+namespace quorvel_tools
+{
+
+const char kTaskUsage[] =
+    "usage: quorvel task [--cmd N] [--timeout S] [--server-timeout S] [--action NAME]\n"
+    "\n"
+    "Sends one ArmTask goal, prints each feedback (step_count) as it comes, then the result:\n"
+    "how the goal ended, its error_code and the trashes the task gave up on.\n"
+    "\n"
+    "Ctrl-C while the goal runs asks the supervisor to cancel it and keeps waiting for the\n"
+    "final result (the supervisor ends a canceled task once its pick cycles run out); a second\n"
+    "Ctrl-C stops waiting and leaves the goal to the supervisor.\n"
+    "\n"
+    "options:\n"
+    "  --cmd N              the goal's cmd, a 32-bit integer (default 1)\n"
+    "  --timeout S          stop waiting for the result after S seconds (default: no limit)\n"
+    "  --server-timeout S   how long to look for the action server (default 10)\n"
+    "  --action NAME        the action (default /quorvel_action/arm_task)\n"
+    "\n"
+    "exit status: 0 the goal ended (succeeded, canceled or aborted); 1 rejected or lost;\n"
+    "2 wrong arguments; 3 no server within --server-timeout or no result within --timeout;\n"
+    "130 stopped by Ctrl-C before the goal ended.\n";
+
+TaskOptions parse_task(const std::vector<std::string> & args)
+{
+  TaskOptions options;
+  ArgReader reader(args);
+  std::string name;
+  std::optional<std::string> value;
+  while (reader.has_more()) {
+    if (!reader.next_option(name, value)) {
+      throw UsageError("unexpected argument '" + reader.next_positional() + "'");
+    }
+    if (name == "help") {
+      options.help = true;
+    } else if (name == "cmd") {
+      options.cmd = parse_int32(reader.option_value(name, value), "--cmd");
+    } else if (name == "timeout") {
+      options.timeout_s = parse_positive(reader.option_value(name, value), "--timeout");
+    } else if (name == "server-timeout") {
+      options.server_timeout_s =
+          parse_positive(reader.option_value(name, value), "--server-timeout");
+    } else if (name == "action") {
+      options.action = check_ros_name(reader.option_value(name, value), "--action");
+    } else {
+      throw_unknown_option(name);
+    }
+  }
+  return options;
+}
+
+namespace
+{
+
+using ArmTask = quorvel_interfaces::action::ArmTask;
+using GoalHandle = rclcpp_action::ClientGoalHandle<ArmTask>;
+using CancelResponse = action_msgs::srv::CancelGoal::Response;
+
+constexpr char kCommand[] = "quorvel task";
+// How long the server may be unreachable while a goal runs before the goal counts as lost.
+constexpr auto kServerLostAfter = std::chrono::seconds(5);
+constexpr auto kGoalAnswerLimit = std::chrono::seconds(10);
+
+const char * result_code_name(rclcpp_action::ResultCode code)
+{
+  switch (code) {
+    case rclcpp_action::ResultCode::SUCCEEDED:
+      return "succeeded";
+    case rclcpp_action::ResultCode::CANCELED:
+      return "canceled";
+    case rclcpp_action::ResultCode::ABORTED:
+      return "aborted";
+    case rclcpp_action::ResultCode::UNKNOWN:
+      return "unknown (the server no longer knows the goal)";
+  }
+  return "unknown";
+}
+
+const char * cancel_code_name(int8_t code)
+{
+  switch (code) {
+    case CancelResponse::ERROR_NONE:
+      return "accepted";
+    case CancelResponse::ERROR_REJECTED:
+      return "rejected";
+    case CancelResponse::ERROR_UNKNOWN_GOAL_ID:
+      return "unknown goal";
+    case CancelResponse::ERROR_GOAL_TERMINATED:
+      return "goal already ended";
+    default:
+      return "unexpected answer";
+  }
+}
+
+void print_result(const GoalHandle::WrappedResult & wrapped)
+{
+  std::cout << "result: " << result_code_name(wrapped.code) << "\n";
+  if (!wrapped.result) {
+    std::cout << std::flush;
+    return;
+  }
+  const ArmTask::Result & result = *wrapped.result;
+  std::cout << "error_code: "
+            << with_meaning(result.error_code, task_error_meaning(result.error_code)) << "\n";
+  std::cout << "unable_grab_trashes: " << result.unable_grab_trashes.size() << "\n";
+  for (const auto & trash : result.unable_grab_trashes) {
+    const auto & p = trash.grab_pose.position;
+    std::cout << "  type " << static_cast<unsigned>(trash.type) << ", grab position (" << p.x
+              << ", " << p.y << ", " << p.z << ")\n";
+  }
+  std::cout << std::flush;
+}
+
+}  // namespace
+
+ExitCode run_task(const TaskOptions & options, Session & session)
+{
+  auto client = rclcpp_action::create_client<ArmTask>(session.node(), options.action);
+  Progress progress(std::cout, Progress::stdout_is_terminal());
+
+  const ExitCode found = wait_for_action_server(
+      *client, options.action, options.server_timeout_s, kCommand, session, progress);
+  if (found != ExitCode::kOk) {
+    return found;
+  }
+
+  std::optional<GoalHandle::WrappedResult> result;
+  std::int32_t last_step = 0;
+  rclcpp_action::Client<ArmTask>::SendGoalOptions send_options;
+  send_options.feedback_callback = [&progress, &last_step](
+                                       GoalHandle::SharedPtr,
+                                       const std::shared_ptr<const ArmTask::Feedback> feedback) {
+    progress.clear();
+    last_step = feedback->step_count;
+    std::cout << "feedback: step_count " << feedback->step_count << std::endl;
+  };
+  send_options.result_callback = [&result](const GoalHandle::WrappedResult & wrapped) {
+    result = wrapped;
+  };
+  ArmTask::Goal goal;
+  goal.cmd = options.cmd;
+  auto goal_future = client->async_send_goal(goal, send_options);
+
+  progress.restart();
+  const auto answer_deadline = std::chrono::steady_clock::now() + kGoalAnswerLimit;
+  const auto answered = [&goal_future] {
+    return goal_future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+  };
+  while (!session.spin_until(answered, std::chrono::milliseconds(100))) {
+    if (session.interrupts() > 0) {
+      progress.clear();
+      std::cerr << kCommand
+                << ": interrupted before the goal was answered; if it was accepted "
+                   "it runs on (quorvel cancel stops it)"
+                << std::endl;
+      return ExitCode::kInterrupted;
+    }
+    if (std::chrono::steady_clock::now() >= answer_deadline) {
+      progress.clear();
+      std::cerr << kCommand << ": " << options.action << " did not answer the goal request within "
+                << kGoalAnswerLimit.count() << " s" << std::endl;
+      return ExitCode::kTimeout;
+    }
+    progress.update("waiting for the goal to be accepted");
+  }
+  progress.clear();
+  const GoalHandle::SharedPtr goal_handle = goal_future.get();
+  if (!goal_handle) {
+    std::cerr << kCommand << ": goal rejected by " << options.action
+              << " (the supervisor runs one task at a time: is one still running?)" << std::endl;
+    return ExitCode::kFailure;
+  }
+  std::cout << "goal accepted: cmd " << options.cmd << ", id "
+            << rclcpp_action::to_string(goal_handle->get_goal_id()) << std::endl;
+
+  const auto start = std::chrono::steady_clock::now();
+  auto server_seen = start;
+  int handled_interrupts = session.interrupts();
+  bool cancel_requested = false;
+  const auto has_result = [&result] { return result.has_value(); };
+  progress.restart();
+  while (!session.spin_until(has_result, std::chrono::milliseconds(100))) {
+    const auto now = std::chrono::steady_clock::now();
+    if (session.interrupts() != handled_interrupts) {
+      handled_interrupts = session.interrupts();
+      progress.clear();
+      if (cancel_requested) {
+        std::cerr << kCommand << ": stopped waiting; the goal stays with the supervisor"
+                  << std::endl;
+        return ExitCode::kInterrupted;
+      }
+      cancel_requested = true;
+      std::cout << "Ctrl-C: asking the supervisor to cancel the goal (Ctrl-C again stops "
+                   "waiting)"
+                << std::endl;
+      try {
+        client->async_cancel_goal(goal_handle, [&progress](CancelResponse::SharedPtr answer) {
+          progress.clear();
+          std::cout << "cancel request " << cancel_code_name(answer->return_code) << std::endl;
+        });
+      } catch (const std::exception & error) {
+        std::cerr << kCommand << ": could not send the cancel request: " << error.what()
+                  << std::endl;
+      }
+    }
+    if (options.timeout_s && now - start > std::chrono::duration<double>(*options.timeout_s)) {
+      progress.clear();
+      std::cerr << kCommand << ": no result within " << *options.timeout_s
+                << " s; the goal stays with the supervisor (quorvel cancel stops it)" << std::endl;
+      return ExitCode::kTimeout;
+    }
+    if (client->action_server_is_ready()) {
+      server_seen = now;
+    } else if (now - server_seen > kServerLostAfter) {
+      progress.clear();
+      std::cerr << kCommand << ": " << options.action << " went away before the goal ended"
+                << std::endl;
+      return ExitCode::kFailure;
+    }
+    std::ostringstream detail;
+    detail << ", last step_count " << last_step;
+    if (cancel_requested) {
+      detail << ", cancel requested";
+    }
+    progress.update("waiting for the result", detail.str());
+  }
+  progress.clear();
+  print_result(*result);
+  return result->code == rclcpp_action::ResultCode::UNKNOWN ? ExitCode::kFailure : ExitCode::kOk;
+}
+
+}  // namespace quorvel_tools

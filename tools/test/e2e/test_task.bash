@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# A whole task against the mock: three picks of the same spot, then the spot is given up and
+# the task ends with it in the result. Meanwhile a second goal is refused, and Ctrl-C on the
+# tool cancels a task.
+source "${QUORVEL_E2E_LIB:?}"
+
+e2e_start_desk
+
+e2e_start task "$QUORVEL_TOOL" task --timeout 60
+e2e_wait_for task '^goal accepted: cmd 1, id [0-9a-f]{32}$' 20
+
+# One task at a time: a second goal sent while the first runs is rejected.
+e2e_start second "$QUORVEL_TOOL" task --server-timeout 10
+e2e_expect_exit second 20 1
+e2e_expect second 'goal rejected by /quorvel_action/arm_task'
+e2e_expect supervisor 'Received goal request cmd: 1' 2
+
+e2e_expect_exit task 60 0
+completed=$(e2e_line supervisor 'Task completed')
+second_request=$(grep -nE 'Received goal request cmd' "$(e2e_file supervisor)" | sed -n 2p | cut -d: -f1)
+((completed > 0 && second_request > 0 && second_request < completed)) ||
+  e2e_fail "the second goal did not arrive while the first task ran"
+
+# Three pick cycles (3 feedbacks each after the first detection's), four detections, and the
+# spot given up on the third choice is what the result reports.
+e2e_expect task '^feedback: step_count ' 10
+e2e_expect task '^feedback: step_count 10$' 1
+e2e_expect task '^result: succeeded$' 1
+e2e_expect task '^error_code: 102300000 \(initial value, no error\)$' 1
+e2e_expect task '^unable_grab_trashes: 1$' 1
+e2e_expect task '^  type 1, grab position \(-0\.32, 0, -0\.176\)$' 1
+e2e_expect mock 'starting arm grab' 3
+e2e_expect mock 'starting arm release' 3
+e2e_expect mock 'starting arm movejoints' 3
+e2e_expect mock 'starting detect' 4
+
+# Ctrl-C on the tool while the next task grabs: the goal is canceled once the supervisor runs
+# out of pick cycles, and the tool reports that end and exits 0.
+e2e_start canceled "$QUORVEL_TOOL" task --timeout 60
+e2e_wait_for canceled '^goal accepted' 20
+e2e_wait_for mock 'starting arm grab' 20 4
+kill -INT "${E2E_PID[canceled]}"
+e2e_wait_for canceled '^cancel request accepted$' 20
+e2e_expect_exit canceled 60 0
+e2e_expect canceled '^result: canceled$' 1
+e2e_expect canceled '^error_code: 0$' 1
+e2e_expect canceled '^unable_grab_trashes: 0$' 1
+e2e_expect supervisor 'Received cancel request' 1
+e2e_expect supervisor 'Task canceled' 1

@@ -1,0 +1,182 @@
+// Argument handling of quorvel: what a mistyped command line gets, before any ROS traffic.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "codes.hpp"
+#include "commands.hpp"
+#include "dispatch.hpp"
+
+namespace quorvel_tools
+{
+namespace
+{
+
+struct CliRun
+{
+  int code;
+  std::string out;
+  std::string err;
+};
+
+CliRun run(const std::vector<const char *> & words)
+{
+  std::vector<std::string> storage{"quorvel"};
+  storage.insert(storage.end(), words.begin(), words.end());
+  std::vector<char *> argv;
+  for (std::string & word : storage) {
+    argv.push_back(word.data());
+  }
+  argv.push_back(nullptr);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int code = static_cast<int>(run_cli(static_cast<int>(storage.size()), argv.data()));
+  CliRun result{
+      code, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
+  return result;
+}
+
+TEST(QuorvelCli, WrongArgumentsPrintTheCommandsUsageAndExit2)
+{
+  struct Case
+  {
+    std::vector<const char *> words;
+    const char * message;  // part of the error line
+    const char * usage;    // first words of the usage shown
+  };
+  const std::vector<Case> cases = {
+      {{}, "", "usage: quorvel <command>"},
+      {{"grab"}, "unknown command 'grab'", "usage: quorvel <command>"},
+      {{"task", "--cmd"}, "--cmd needs a value", "usage: quorvel task"},
+      {{"task", "--cmd", "two"}, "--cmd: 'two' is not a 32-bit integer", "usage: quorvel task"},
+      {{"task", "--cmd=4294967296"}, "not a 32-bit integer", "usage: quorvel task"},
+      {{"task", "--timeout", "0"},
+       "--timeout: '0' is not a number greater than 0",
+       "usage: quorvel task"},
+      {{"task", "--timeout", "nan"}, "is not a finite number", "usage: quorvel task"},
+      {{"task", "--goal", "1"}, "unknown option --goal", "usage: quorvel task"},
+      {{"task", "3"}, "unexpected argument '3'", "usage: quorvel task"},
+      {{"cancel", "all"}, "unexpected argument 'all'", "usage: quorvel cancel"},
+      {{"pub"}, "which input?", "usage: quorvel pub"},
+      {{"pub", "arm-state"}, "exactly one value", "usage: quorvel pub"},
+      {{"pub", "arm-state", "yes"}, "value: 'yes' is not true or false", "usage: quorvel pub"},
+      {{"pub", "env-enable", "True"}, "not true or false", "usage: quorvel pub"},
+      {{"pub", "joints"}, "at least one position", "usage: quorvel pub"},
+      {{"pub", "joints", "0.1", "x"}, "joint position: 'x'", "usage: quorvel pub"},
+      {{"pub", "env-object", "1.0"}, "two numbers, X and Y", "usage: quorvel pub"},
+      {{"pub", "env-object", "1", "2", "3"}, "two numbers, X and Y", "usage: quorvel pub"},
+      {{"pub", "gripper", "open"}, "unknown input 'gripper'", "usage: quorvel pub"},
+      {{"pub", "arm-state", "true", "--once", "--rate", "2"},
+       "exclude each other",
+       "usage: quorvel pub"},
+      {{"pub", "arm-state", "true", "--rate", "0"}, "greater than 0", "usage: quorvel pub"},
+      {{"pub", "arm-state", "true", "--topic", ""}, "is not a ROS name", "usage: quorvel pub"},
+      {{"echo"}, "which output?", "usage: quorvel echo"},
+      {{"echo", "voice", "gripper"}, "one output at a time", "usage: quorvel echo"},
+      {{"echo", "joints"}, "unknown output 'joints'", "usage: quorvel echo"},
+      {{"echo", "voice", "--count", "0"}, "greater than 0", "usage: quorvel echo"},
+      {{"status", "--wait", "-1"}, "greater than 0", "usage: quorvel status"},
+      {{"task", "--ros-args", "-p"}, "", "usage: quorvel"},
+  };
+  for (const Case & c : cases) {
+    std::string line;
+    for (const char * word : c.words) {
+      line += std::string(word) + " ";
+    }
+    SCOPED_TRACE("quorvel " + line);
+    const CliRun result = run(c.words);
+    EXPECT_EQ(result.code, 2);
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(c.usage), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "");
+  }
+}
+
+TEST(QuorvelCli, HelpGoesToStandardOutputAndExits0)
+{
+  const std::vector<std::pair<std::vector<const char *>, const char *>> cases = {
+      {{"--help"}, "usage: quorvel <command>"},
+      {{"-h"}, "usage: quorvel <command>"},
+      {{"task", "--help"}, "usage: quorvel task"},
+      {{"pub", "-h"}, "usage: quorvel pub"},
+      // Help wins over arguments that are incomplete.
+      {{"echo", "--help"}, "usage: quorvel echo"},
+      {{"cancel", "--help"}, "usage: quorvel cancel"},
+      {{"status", "--help"}, "usage: quorvel status"},
+  };
+  for (const auto & c : cases) {
+    SCOPED_TRACE(c.second);
+    const CliRun result = run(c.first);
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.out.rfind(c.second, 0), 0u) << result.out;
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+TEST(QuorvelCli, OptionsTakeBothFormsAndNegativeNumbersStayPositional)
+{
+  const TaskOptions task = parse_task({"--cmd=-7", "--timeout", "2.5", "--action", "/a/b"});
+  EXPECT_EQ(task.cmd, -7);
+  ASSERT_TRUE(task.timeout_s.has_value());
+  EXPECT_DOUBLE_EQ(*task.timeout_s, 2.5);
+  EXPECT_EQ(task.action, "/a/b");
+  EXPECT_FALSE(parse_task({}).timeout_s.has_value());
+
+  const PubOptions joints = parse_pub({"joints", "-0.5", "--rate", "2", "1e-3", "-2"});
+  EXPECT_EQ(joints.kind, PubKind::kJoints);
+  EXPECT_EQ(joints.values, (std::vector<double>{-0.5, 1e-3, -2.0}));
+  EXPECT_EQ(joints.topic, kJointAngleTopic);
+  ASSERT_TRUE(joints.rate_hz.has_value());
+  EXPECT_DOUBLE_EQ(*joints.rate_hz, 2.0);
+
+  const PubOptions object = parse_pub({"env-object", "-1.5", "0.25", "--once"});
+  EXPECT_EQ(object.values, (std::vector<double>{-1.5, 0.25}));
+  EXPECT_EQ(object.topic, kEnvDetectTopic);
+  EXPECT_FALSE(object.rate_hz.has_value());
+
+  EXPECT_EQ(parse_pub({"arm-state", "true"}).topic, kArmStateTopic);
+  EXPECT_TRUE(parse_pub({"arm-state", "true"}).flag);
+  EXPECT_EQ(parse_pub({"env-enable", "false"}).topic, kEnvEnableTopic);
+  EXPECT_FALSE(parse_pub({"env-enable", "false"}).flag);
+  EXPECT_EQ(parse_pub({"env-enable", "false", "--topic=/x"}).topic, "/x");
+
+  const EchoOptions echo = parse_echo({"--count", "3", "gripper"});
+  EXPECT_EQ(echo.kind, EchoKind::kGripper);
+  EXPECT_EQ(echo.topic, kGripperTopic);
+  ASSERT_TRUE(echo.count.has_value());
+  EXPECT_EQ(*echo.count, 3);
+  EXPECT_EQ(parse_echo({"voice"}).topic, kVoiceTopic);
+  EXPECT_EQ(parse_echo({"recover"}).topic, kRecoverTopic);
+}
+
+TEST(QuorvelCodes, MeaningsShownForTheSupervisorsCodes)
+{
+  EXPECT_EQ(
+      with_meaning(102300000, task_error_meaning(102300000)),
+      "102300000 (initial value, no error)");
+  EXPECT_EQ(task_error_meaning(102300001), "detection answer late");
+  EXPECT_EQ(task_error_meaning(102300002), "nothing to grab");
+  EXPECT_EQ(task_error_meaning(102300003), "recovery succeeded");
+  EXPECT_EQ(task_error_meaning(102300005), "arm status abnormal");
+  EXPECT_EQ(with_meaning(102300004, task_error_meaning(102300004)), "102300004");
+  EXPECT_EQ(with_meaning(0, task_error_meaning(0)), "0");
+
+  EXPECT_EQ(voice_code_meaning(1), "common failure");
+  EXPECT_EQ(voice_code_meaning(2), "arm controller failure code");
+  EXPECT_EQ(voice_code_meaning(3), "failure family 1020xxxxx");
+  EXPECT_EQ(voice_code_meaning(4), "environment stop");
+  EXPECT_EQ(voice_code_meaning(102100000), "arm controller success");
+  EXPECT_EQ(voice_code_meaning(102100009), "");
+
+  EXPECT_EQ(gripper_command_meaning({100, 0}), "open");
+  EXPECT_EQ(gripper_command_meaning({100, 1}), "close");
+  EXPECT_EQ(gripper_command_meaning({100, 2}), "");
+  EXPECT_EQ(gripper_command_meaning({101, 0}), "");
+  EXPECT_EQ(gripper_command_meaning({100, 0, 0}), "");
+  EXPECT_EQ(gripper_command_meaning({}), "");
+}
+
+}  // namespace
+}  // namespace quorvel_tools
