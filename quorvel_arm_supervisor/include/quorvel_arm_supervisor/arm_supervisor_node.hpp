@@ -74,8 +74,10 @@ public:
   explicit ArmSupervisorNode(const rclcpp::NodeOptions & options);
 
   // For main, after the client library was shut down: waits until a running task thread is
-  // between two steps (asleep or polling) and makes it stay asleep for good, so that nothing
-  // it uses is torn down under it while the process ends. Returns at once when no task runs.
+  // between two steps (asleep or polling) and makes it stay asleep for good, so that it never
+  // touches anything that the ending process tears down. The thread then no longer holds the
+  // node, so the caller's reference is the one that destroys it. Returns at once when no task
+  // runs.
   void StopTaskThreadForExit();
 
   // A copy of the latest joint positions (empty before the first non-empty JointState).
@@ -93,12 +95,15 @@ private:
   // Per-task objects of execute_task (defined in task.cpp).
   struct TaskRun;
   // Lets StopTaskThreadForExit stop the task thread at a safe point: the task thread holds
-  // `mutex` while it works and lets go of it only while it sleeps. Shared with the thread so
-  // that the thread can release its node reference while still holding it.
+  // `mutex` while it works and lets go of it only while it sleeps. The thread keeps its own
+  // reference to the gate, so the gate outlives the node when the node goes first.
   struct TaskThreadGate
   {
     std::mutex mutex;
     bool closed = false;  // guarded by mutex
+    // The running task's hold on the node; guarded by mutex. Released by the task thread when
+    // the task ends, or taken over by StopTaskThreadForExit.
+    std::shared_ptr<ArmSupervisorNode> task_node;
   };
 
   // --- Wiring (node_wiring.cpp) ---

@@ -58,16 +58,19 @@ void ArmSupervisorNode::TaskThreadMain(
     std::shared_ptr<TaskThreadGate> gate,
     std::shared_ptr<GoalHandleArmTask> goal_handle)
 {
-  // Held while the task works; SleepMs lets go of it while the task sleeps. A task that
-  // finished just before still holds it while it lets go of its references, so a new task
-  // starts only after the old one is gone.
+  // The gate is held while the task works; SleepMs lets go of it while the task sleeps. A task
+  // that has just finished still holds it while it lets go of the node, so a new task starts
+  // working only once the old one is gone.
   gate->mutex.lock();
   if (gate->closed) {
+    // The process is ending; dropping the node here could destroy it under main's feet.
     gate->mutex.unlock();
     SleepForever();
   }
+  gate->task_node = std::move(node);
+  ArmSupervisorNode * const self = gate->task_node.get();
   try {
-    node->execute_task(goal_handle);
+    self->execute_task(goal_handle);
   } catch (...) {
     if (rclcpp::ok()) {
       gate->mutex.unlock();
@@ -78,22 +81,27 @@ void ArmSupervisorNode::TaskThreadMain(
     SleepForever();
   }
   if (!rclcpp::ok()) {
-    // Keep the goal handle and the node: destroying an unfinished goal now would talk to a
-    // client library that is going away.
+    // An abandoned goal stays as it is: destroying its handle now would talk to a client
+    // library that is going away. The node goes with main's reference.
     gate->mutex.unlock();
     SleepForever();
   }
-  // Released under the gate: main closes the gate before it drops its own node reference, so
-  // this is never the last one while the process ends.
   goal_handle.reset();
-  node.reset();
+  // Main drops its own reference only after it closed the gate, so while the process ends this
+  // is never the last one.
+  gate->task_node.reset();
   gate->mutex.unlock();
 }
 
 void ArmSupervisorNode::StopTaskThreadForExit()
 {
-  std::lock_guard<std::mutex> lock(task_gate_->mutex);
-  task_gate_->closed = true;
+  std::shared_ptr<ArmSupervisorNode> task_node;
+  {
+    std::lock_guard<std::mutex> lock(task_gate_->mutex);
+    task_gate_->closed = true;
+    task_node = std::move(task_gate_->task_node);
+  }
+  // The caller holds a reference too, so the node is not destroyed here.
 }
 
 void ArmSupervisorNode::SleepMs(const std::int32_t milliseconds)
@@ -101,16 +109,17 @@ void ArmSupervisorNode::SleepMs(const std::int32_t milliseconds)
   if (milliseconds <= 0) {
     return;
   }
-  TaskThreadGate & gate = *task_gate_;
-  gate.mutex.unlock();
+  // Held by this thread alone: the node may be gone when the sleep ends.
+  const std::shared_ptr<TaskThreadGate> gate = task_gate_;
+  gate->mutex.unlock();
   timespec remaining{};
   remaining.tv_sec = milliseconds / 1000;
   remaining.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
   while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
   }
-  gate.mutex.lock();
-  if (gate.closed) {
-    gate.mutex.unlock();
+  gate->mutex.lock();
+  if (gate->closed) {
+    gate->mutex.unlock();
     SleepForever();
   }
 }

@@ -127,7 +127,6 @@ void ScriptedDetector::Serve(
     std::lock_guard<std::mutex> lock(mutex_);
     call = requests_.size();
     requests_.push_back(*request);
-    request_times_.push_back(Clock::now());
     answer_times_.resize(requests_.size());
     if (call >= script_start_ && call - script_start_ < script_.size()) {
       answer = script_[call - script_start_];
@@ -162,12 +161,6 @@ std::size_t ScriptedDetector::AnswerCount() const
       std::count_if(answer_times_.begin(), answer_times_.end(), [](const Clock::time_point & t) {
         return t != Clock::time_point{};
       }));
-}
-
-std::vector<Clock::time_point> ScriptedDetector::RequestTimes() const
-{
-  std::lock_guard<std::mutex> lock(mutex_);
-  return request_times_;
 }
 
 std::vector<Clock::time_point> ScriptedDetector::AnswerTimes() const
@@ -491,6 +484,11 @@ TaskClient::TaskClient(const std::string & action_name) : rclcpp::Node("task_cli
 bool TaskClient::WaitForServer(std::chrono::milliseconds timeout)
 {
   return client_->wait_for_action_server(timeout);
+}
+
+bool TaskClient::WaitForServerGone(std::chrono::milliseconds timeout)
+{
+  return WaitFor([this] { return !client_->action_server_is_ready(); }, timeout);
 }
 
 std::shared_ptr<TaskClient::Goal> TaskClient::Send(std::int32_t cmd)

@@ -83,8 +83,7 @@ public:
   void Script(std::vector<DetectAnswer> answers);
   std::vector<quorvel_interfaces::srv::DetectTrash::Request> Requests() const;
   std::size_t AnswerCount() const;
-  // Times at which the requests arrived and the answers went out, by call number.
-  std::vector<Clock::time_point> RequestTimes() const;
+  // When the answers went out, by call number (zero while a call is not answered yet).
   std::vector<Clock::time_point> AnswerTimes() const;
   void Interrupt() { pause_.Interrupt(); }
 
@@ -97,7 +96,6 @@ private:
   std::vector<DetectAnswer> script_;
   std::size_t script_start_ = 0;  // first call the script applies to
   std::vector<quorvel_interfaces::srv::DetectTrash::Request> requests_;
-  std::vector<Clock::time_point> request_times_;
   std::vector<Clock::time_point> answer_times_;
   InterruptiblePause pause_;
   rclcpp::CallbackGroup::SharedPtr group_;
@@ -257,6 +255,8 @@ public:
 
   explicit TaskClient(const std::string & action_name = "/quorvel_action/arm_task");
   bool WaitForServer(std::chrono::milliseconds timeout);
+  // True once no action server is matched any more.
+  bool WaitForServerGone(std::chrono::milliseconds timeout);
   std::shared_ptr<Goal> Send(std::int32_t cmd);
   void Cancel(const std::shared_ptr<Goal> & goal);
 

@@ -21,6 +21,8 @@ void SupervisorTest::StartFakes(const ArmControllerNames & names)
   fake_executor_->add_node(environment_);
   fake_executor_->add_node(client_);
   fake_thread_ = std::thread([this] { fake_executor_->spin(); });
+  // A cancel that comes before spin() has begun is lost, and TearDown relies on it.
+  ASSERT_TRUE(WaitFor([this] { return fake_executor_->is_spinning(); }, std::chrono::seconds(5)));
 }
 
 void SupervisorTest::StartSupervisor(const std::vector<rclcpp::Parameter> & overrides)
@@ -52,6 +54,8 @@ void SupervisorTest::StartSupervisor(const std::vector<rclcpp::Parameter> & over
       rclcpp::ExecutorOptions(), 8, true);
   supervisor_executor_->add_node(supervisor_);
   supervisor_thread_ = std::thread([this] { supervisor_executor_->spin(); });
+  ASSERT_TRUE(
+      WaitFor([this] { return supervisor_executor_->is_spinning(); }, std::chrono::seconds(5)));
 
   ASSERT_TRUE(client_->WaitForServer(std::chrono::seconds(10)));
   ASSERT_TRUE(arm_->WaitForSubscribers(std::chrono::seconds(10)));
@@ -98,12 +102,16 @@ void SupervisorTest::TearDown()
   }
   if (supervisor_executor_) {
     supervisor_executor_->cancel();
-    supervisor_thread_.join();
+    if (supervisor_thread_.joinable()) {
+      supervisor_thread_.join();
+    }
     supervisor_executor_->remove_node(supervisor_);
   }
   if (fake_executor_) {
     fake_executor_->cancel();
-    fake_thread_.join();
+    if (fake_thread_.joinable()) {
+      fake_thread_.join();
+    }
   }
   supervisor_executor_.reset();
   fake_executor_.reset();

@@ -43,7 +43,7 @@ protected:
 
 TEST_F(MonitoringTest, EnvironmentStopHoldsTheTaskUntilTheObjectHasGone)
 {
-  StartFakes();
+  ASSERT_NO_FATAL_FAILURE(StartFakes());
   ASSERT_NO_FATAL_FAILURE(StartSupervisor());
   auto goal = StartHeldTask();
   // Held right after opening the gripper, announcing the stop each second.
@@ -58,7 +58,7 @@ TEST_F(MonitoringTest, EnvironmentStopHoldsTheTaskUntilTheObjectHasGone)
 
 TEST_F(MonitoringTest, DisabledEnvironmentStopNoLongerHoldsTheTask)
 {
-  StartFakes();
+  ASSERT_NO_FATAL_FAILURE(StartFakes());
   ASSERT_NO_FATAL_FAILURE(StartSupervisor());
   auto goal = StartHeldTask();
   EXPECT_TRUE(arm_->GrabRequests().empty());
@@ -71,7 +71,7 @@ TEST_F(MonitoringTest, DisabledEnvironmentStopNoLongerHoldsTheTask)
 
 TEST_F(MonitoringTest, JointFeedbackIsCopiedWholeAndEmptyMessagesAreIgnored)
 {
-  StartFakes();
+  ASSERT_NO_FATAL_FAILURE(StartFakes());
   ASSERT_NO_FATAL_FAILURE(StartSupervisor());
   const std::vector<double> seven{0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7};
   arm_->PublishJoints(seven);
@@ -97,7 +97,7 @@ TEST_F(MonitoringTest, RemappedArmStateTopicMovesOnlyThatSubscription)
 {
   ArmControllerNames names;
   names.arm_state_topic = "/node_test/arm_state";
-  StartFakes(names);
+  ASSERT_NO_FATAL_FAILURE(StartFakes(names));
   ASSERT_NO_FATAL_FAILURE(
       StartSupervisor({rclcpp::Parameter("arm_state_topic", "/node_test/arm_state")}));
 
