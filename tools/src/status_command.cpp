@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <rclcpp/rclcpp.hpp>
 #include <rclcpp_action/rclcpp_action.hpp>
 
 #include "commands.hpp"

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include <action_msgs/srv/cancel_goal.hpp>
 #include <rclcpp_action/rclcpp_action.hpp>
 
 #include "action_server_wait.hpp"

@@ -12,6 +12,9 @@ export ROS_LOCALHOST_ONLY=1
 unset CYCLONEDDS_URI
 
 E2E_DIR=$(mktemp -d "${TMPDIR:-/tmp}/quorvel-e2e.XXXXXX")
+# Every wait ends by this point, well before ctest's own time limit would kill the script
+# without letting it stop what it started.
+E2E_END=$((SECONDS + ${E2E_BUDGET_S:-75}))
 declare -A E2E_PID=()
 declare -A E2E_ENDED=()
 E2E_ORDER=()
@@ -55,6 +58,12 @@ e2e_start() {
   e2e_log "started $name (pid ${E2E_PID[$name]}): $*"
 }
 
+# e2e_deadline SECONDS: the end of a wait of SECONDS, within the script's budget.
+e2e_deadline() {
+  local end=$((SECONDS + $1))
+  echo $((end < E2E_END ? end : E2E_END))
+}
+
 e2e_file() {
   echo "$E2E_DIR/$1.log"
 }
@@ -74,7 +83,8 @@ e2e_count() {
 # match REGEX. Fails when the deadline passes.
 e2e_wait_for() {
   local name=$1 regex=$2 seconds=$3 want=${4:-1}
-  local deadline=$((SECONDS + seconds))
+  local deadline
+  deadline=$(e2e_deadline "$seconds")
   while (($(e2e_count "$name" "$regex") < want)); do
     if ((SECONDS >= deadline)); then
       e2e_fail "no $want line(s) matching '$regex' from $name within $seconds s"
@@ -86,7 +96,8 @@ e2e_wait_for() {
 # e2e_wait_exit NAME SECONDS: waits for NAME to end; sets E2E_STATUS to its exit status.
 e2e_wait_exit() {
   local name=$1 seconds=$2
-  local deadline=$((SECONDS + seconds))
+  local deadline
+  deadline=$(e2e_deadline "$seconds")
   while e2e_alive "$name"; do
     if ((SECONDS >= deadline)); then
       e2e_fail "$name still runs after $seconds s"

@@ -24,7 +24,6 @@ e2e_start task "$QUORVEL_TOOL" task --timeout 60
 e2e_wait_for voice '^voice: 4 \(environment stop\)$' 20 2
 e2e_expect supervisor 'env_detect_stop_ !'
 e2e_expect mock 'starting arm grab' 0
-e2e_expect task '^feedback: step_count ' 2
 
 "$QUORVEL_TOOL" pub env-enable false >"$E2E_DIR/pub.out" 2>&1 ||
   e2e_fail "quorvel pub env-enable false: $(cat "$E2E_DIR/pub.out")"

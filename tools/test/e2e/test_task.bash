@@ -22,8 +22,8 @@ second_request=$(grep -nE 'Received goal request cmd' "$(e2e_file supervisor)" |
   e2e_fail "the second goal did not arrive while the first task ran"
 
 # Three pick cycles (3 feedbacks each after the first detection's), four detections, and the
-# spot given up on the third choice is what the result reports.
-e2e_expect task '^feedback: step_count ' 10
+# spot given up on the third choice is what the result reports. A feedback published before
+# the tool has handled the goal's acceptance can be dropped, so only the last one is checked.
 e2e_expect task '^feedback: step_count 10$' 1
 e2e_expect task '^result: succeeded$' 1
 e2e_expect task '^error_code: 102300000 \(initial value, no error\)$' 1
