@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # trash_feeder's object at distance 1.0 holds the supervisor's environment stop: the task waits
 # before its first grab, announcing code 4, until the stop input is disabled.
+# shellcheck source=tools/test/e2e/e2e_lib.bash
 source "${QUORVEL_E2E_LIB:?}"
 
 e2e_start_desk

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Ctrl-C in the middle of a task ends every desk program with exit status 0.
+# shellcheck source=tools/test/e2e/e2e_lib.bash
 source "${QUORVEL_E2E_LIB:?}"
 
 e2e_start_desk

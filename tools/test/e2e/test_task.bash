@@ -2,6 +2,7 @@
 # A whole task against the mock: three picks of the same spot, then the spot is given up and
 # the task ends with it in the result. Meanwhile a second goal is refused, and Ctrl-C on the
 # tool cancels a task.
+# shellcheck source=tools/test/e2e/e2e_lib.bash
 source "${QUORVEL_E2E_LIB:?}"
 
 e2e_start_desk
