@@ -5,6 +5,11 @@
 # shellcheck source=tools/test/e2e/e2e_lib.bash
 source "${QUORVEL_E2E_LIB:?}"
 
+# The installed program itself: wrong arguments print the usage and exit 2.
+"$QUORVEL_TOOL" task --cmd x >"$E2E_DIR/usage.out" 2>&1
+(($? == 2)) || e2e_fail "quorvel task --cmd x should exit 2"
+grep -q '^usage: quorvel task' "$E2E_DIR/usage.out" || e2e_fail "no usage: $(cat "$E2E_DIR/usage.out")"
+
 e2e_start_desk
 
 e2e_start task "$QUORVEL_TOOL" task --timeout 60
