@@ -202,7 +202,8 @@ TEST_F(ProcessTaskTest, EachOutcomeLogsItsLine)
       {"Received goal request cmd: 21", "is_continue_to_grab_ == false", "Arm task complete"}));
   EXPECT_NE(
       supervisor.Stdout().find("\033[1;33mCan not choose a trash able to grab !\033[0m\n"),
-      std::string::npos);
+      std::string::npos)
+      << supervisor.Stdout();
   EXPECT_TRUE(Logged("[ERROR] ErrorCode: 102300002, no trash to grab detected !"));
 
   // A full cycle, with a second goal refused meanwhile.
