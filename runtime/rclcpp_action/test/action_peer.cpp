@@ -80,10 +80,12 @@ int run_client(const std::string & action, int32_t cmd, int expected_feedback)
       });
   say("result " + std::to_string(static_cast<int>(r.code)) + " " +
     std::to_string(r.result->error_code));
-  std::lock_guard<std::mutex> lock(mutex);
   bool in_order = true;
-  for (size_t i = 0; i < steps.size(); ++i) {
-    in_order = in_order && steps[i] == static_cast<int32_t>(i + 1);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (size_t i = 0; i < steps.size(); ++i) {
+      in_order = in_order && steps[i] == static_cast<int32_t>(i + 1);
+    }
   }
   const bool ok = r.code == rclcpp_action::ResultCode::SUCCEEDED && all_feedback && in_order;
   return finish(ok ? 0 : 5);

@@ -150,14 +150,30 @@ protected:
     spinner_ = std::thread([this]() {executor_.spin();});
   }
 
-  void TearDown() override
+  void TearDown() override {stop_callbacks();}
+
+  /// Stops the executor, then joins the goal threads (their waits are bounded): no test callback
+  /// or goal thread runs afterwards.
+  void stop_callbacks()
   {
-    executor_.cancel();
-    spinner_.join();
+    if (spinner_.joinable()) {
+      executor_.cancel();
+      spinner_.join();
+    }
     for (auto & worker : workers_) {
       worker.join();
     }
+    workers_.clear();
   }
+
+  /// Calls stop_callbacks() when it goes out of scope; declared after the locals that callbacks
+  /// and goal threads use, so those outlive them even when an assertion ends the test early.
+  struct CallbackStopper
+  {
+    ActionProcessTest * test;
+    ~CallbackStopper() {test->stop_callbacks();}
+  };
+  CallbackStopper stop_callbacks_at_end() {return CallbackStopper{this};}
 
   std::string name_;
   rclcpp::Node::SharedPtr node_;
@@ -169,6 +185,7 @@ protected:
 TEST_F(ActionProcessTest, ClientInAnotherProcessGetsFeedbackAndResult)
 {
   Latch client_knows_goal;
+  const auto stopper = stop_callbacks_at_end();
   auto server = rclcpp_action::create_server<ArmTask>(
     node_, name_,
     [](const rclcpp_action::GoalUUID &, std::shared_ptr<const ArmTask::Goal>) {
@@ -203,13 +220,14 @@ TEST_F(ActionProcessTest, ClientInAnotherProcessGetsFeedbackAndResult)
 
 TEST_F(ActionProcessTest, ServerInterruptedWhileAGoalExecutesExitsCleanly)
 {
+  Latch feedback_seen;
+  const auto stopper = stop_callbacks_at_end();
   Peer peer({"server", name_});
   ASSERT_TRUE(peer.started());
   ASSERT_TRUE(peer.wait_for_output("ready\n")) << peer.output();
 
   auto client = rclcpp_action::create_client<ArmTask>(node_, name_);
   ASSERT_TRUE(client->wait_for_action_server(kWait));
-  Latch feedback_seen;
   rclcpp_action::Client<ArmTask>::SendGoalOptions options;
   options.feedback_callback = [&feedback_seen](
     ClientHandle::SharedPtr, std::shared_ptr<const ArmTask::Feedback>) {feedback_seen.open();};

@@ -2,6 +2,7 @@
 // results, cancellation, and the failure paths a supervisor's task thread can take.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <future>
 #include <map>
@@ -80,20 +81,33 @@ protected:
 
   void TearDown() override
   {
-    std::vector<std::thread> workers;
-    {
-      std::lock_guard<std::mutex> lock(workers_mutex_);
-      workers.swap(workers_);
-    }
-    for (auto & worker : workers) {
-      worker.join();
-    }
-    executor_->cancel();
-    spinner_.join();
+    stop_callbacks();
     client_.reset();
     server_.reset();
     executor_.reset();
   }
+
+  /// Lets the goal threads finish (their waits are bounded), then stops the executor; no test
+  /// callback runs afterwards.
+  void stop_callbacks()
+  {
+    join_workers();
+    if (spinner_.joinable()) {
+      executor_->cancel();
+      spinner_.join();
+    }
+    join_workers();  // any started by a callback that ran meanwhile
+  }
+
+  /// Calls stop_callbacks() when it goes out of scope. A test declares it after the locals its
+  /// callbacks and goal threads use, so those locals outlive every callback even when an
+  /// assertion ends the test early.
+  struct CallbackStopper
+  {
+    ActionTest * test;
+    ~CallbackStopper() {test->stop_callbacks();}
+  };
+  CallbackStopper stop_callbacks_at_end() {return CallbackStopper{this};}
 
   void start_server(
     rclcpp_action::Server<ArmTask>::GoalCallback handle_goal,
@@ -121,6 +135,18 @@ protected:
     workers_.emplace_back(std::move(work));
   }
 
+  void join_workers()
+  {
+    std::vector<std::thread> workers;
+    {
+      std::lock_guard<std::mutex> lock(workers_mutex_);
+      workers.swap(workers_);
+    }
+    for (auto & worker : workers) {
+      worker.join();
+    }
+  }
+
   ClientHandle::SharedPtr send(int32_t cmd, const Client::SendGoalOptions & options = {})
   {
     auto future = client_->async_send_goal(goal(cmd), options);
@@ -146,6 +172,7 @@ TEST_F(ActionTest, RejectsOrAcceptsAndDeliversAResultSetInsideTheAcceptedCallbac
 {
   std::mutex mutex;
   std::vector<GoalUUID> asked;
+  const auto stopper = stop_callbacks_at_end();
   start_server(
     [&](const GoalUUID & uuid, std::shared_ptr<const ArmTask::Goal> g) {
       std::lock_guard<std::mutex> lock(mutex);
@@ -189,6 +216,7 @@ TEST_F(ActionTest, RejectsOrAcceptsAndDeliversAResultSetInsideTheAcceptedCallbac
 TEST_F(ActionTest, GoalThatFinishedBeforeTheClientHeardOfItStillReportsStatusAndResult)
 {
   Latch finished;
+  const auto stopper = stop_callbacks_at_end();
   start_server(
     accept_all, accept_cancel,
     [&finished](std::shared_ptr<ServerHandle> handle) {
@@ -231,6 +259,9 @@ TEST_F(ActionTest, FeedbackReachesItsOwnGoalInOrder)
   std::map<int32_t, Latch> responded;  // the client knows the goal; its feedback can be routed
   responded[1];
   responded[2];
+  std::mutex mutex;
+  std::map<int32_t, std::vector<int32_t>> received;
+  const auto stopper = stop_callbacks_at_end();
   start_server(
     accept_all, accept_cancel,
     [&](std::shared_ptr<ServerHandle> handle) {
@@ -245,8 +276,6 @@ TEST_F(ActionTest, FeedbackReachesItsOwnGoalInOrder)
     });
   start_client();
 
-  std::mutex mutex;
-  std::map<int32_t, std::vector<int32_t>> received;
   std::map<int32_t, ResultCatcher> results;
   std::map<int32_t, ClientHandle::SharedPtr> handles;
   for (int32_t cmd : {1, 2}) {
@@ -313,6 +342,7 @@ TEST_F(ActionTest, BackToBackGoalsEndSucceededThenAborted)
 TEST_F(ActionTest, CancelWhileExecutingIsAcceptedOrRejectedByTheServer)
 {
   Latch release_second;
+  const auto stopper = stop_callbacks_at_end();
   start_server(
     accept_all,
     [](std::shared_ptr<ServerHandle> handle) {
@@ -422,6 +452,7 @@ TEST_F(ActionTest, GoalWhoseHandleIsDroppedUnfinishedEndsAborted)
 TEST_F(ActionTest, IllegalTerminalCallsThrowAndKeepTheFirstOutcome)
 {
   std::promise<std::vector<std::string>> errors_promise;
+  const auto stopper = stop_callbacks_at_end();
   start_server(
     accept_all, accept_cancel,
     [&](std::shared_ptr<ServerHandle> handle) {
@@ -469,7 +500,8 @@ TEST_F(ActionTest, IllegalTerminalCallsThrowAndKeepTheFirstOutcome)
 TEST_F(ActionTest, DuplicateGoalIdIsRejectedWithoutDisturbingTheFirst)
 {
   Latch finish;
-  int asked = 0;
+  std::atomic_int asked{0};
+  const auto stopper = stop_callbacks_at_end();
   start_server(
     [&asked](const GoalUUID &, std::shared_ptr<const ArmTask::Goal>) {
       ++asked;
@@ -495,7 +527,7 @@ TEST_F(ActionTest, DuplicateGoalIdIsRejectedWithoutDisturbingTheFirst)
     EXPECT_EQ(response->stamp.sec, 0) << "Humble servers leave the stamp at zero";
   }
   finish.open();
-  EXPECT_EQ(asked, 1) << "a duplicate is refused before the owner is asked";
+  EXPECT_EQ(asked.load(), 1) << "a duplicate is refused before the owner is asked";
 }
 
 TEST_F(ActionTest, InvalidActionNameThrowsAndTheNodeStaysUsable)
@@ -531,9 +563,10 @@ TEST_F(ActionTest, LateSubscriberGetsTheLatestStatusArray)
   ASSERT_TRUE(handle);
   ASSERT_TRUE(catcher.arrived());
 
-  auto late_node = std::make_shared<rclcpp::Node>("late_joiner");
   std::mutex mutex;
   action_msgs::msg::GoalStatusArray latest;
+  const auto stopper = stop_callbacks_at_end();
+  auto late_node = std::make_shared<rclcpp::Node>("late_joiner");
   auto subscription = late_node->create_subscription<action_msgs::msg::GoalStatusArray>(
     name_ + "/_action/status", rclcpp_action::DefaultActionStatusQoS(),
     [&](const action_msgs::msg::GoalStatusArray & array) {
@@ -549,12 +582,12 @@ TEST_F(ActionTest, LateSubscriberGetsTheLatestStatusArray)
       latest.status_list[0].status == GoalStatus::STATUS_SUCCEEDED;
     }));
   EXPECT_TRUE(late_client->wait_for_action_server(kWait));
-  executor_->remove_node(late_node);
 }
 
 TEST_F(ActionTest, HandleOutlivingItsServerStaysUsableAndTheClientGivesUpCleanly)
 {
   std::promise<std::shared_ptr<ServerHandle>> accepted;
+  const auto stopper = stop_callbacks_at_end();
   start_server(
     accept_all, accept_cancel,
     [&accepted](std::shared_ptr<ServerHandle> handle) {accepted.set_value(handle);});
