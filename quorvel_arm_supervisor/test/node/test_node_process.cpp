@@ -316,5 +316,22 @@ TEST_F(ProcessTaskTest, CtrlCWhileWaitingForAnAbnormalArmExitsWithZero)
   ExpectCleanInterruptDuringTask();
 }
 
+TEST_F(ProcessTaskTest, CtrlCWhileWaitingForTheGrabServiceAbandonsTheTask)
+{
+  ASSERT_NO_FATAL_FAILURE(Launch({"arm_grab_service:=/node_test/absent_grab_service"}));
+  detector_->Script({Seen({MakeTrash(0.3, 0.0, 0.1)})});
+  auto goal = client_->Send(1);
+  ASSERT_EQ(goal->WaitAccepted(seconds(10)), std::optional<bool>(true));
+  ASSERT_TRUE(Logged("grab trash service not available, waiting again..."));
+  ExpectCleanInterruptDuringTask();
+  EXPECT_NE(
+      supervisor_process_->Stderr().find(
+          "Interrupted while waiting for grab trash service. Exiting."),
+      std::string::npos);
+  // The goal was left as it was: no result, and no end line.
+  EXPECT_FALSE(goal->WaitResult(milliseconds(0)));
+  EXPECT_EQ(supervisor_process_->Output().find("Task completed"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace quorvel_arm_supervisor::node_test

@@ -225,6 +225,22 @@ TEST_F(RecoveryTest, ObserveMoveNeedingRecoveryEndsAtPos2)
           kGripperOpen, kGripperClose, kGripperOpen, kGripperOpen}));
 }
 
+TEST_F(RecoveryTest, FailedRecoveryAfterTheObserveMoveEndsTheTask)
+{
+  ASSERT_NO_FATAL_FAILURE(StartSupervisor({rclcpp::Parameter("arm_recover_count_threshold", 0)}));
+  MakeArmAbnormal();
+  detector_->Script({Seen({trash_})});
+  arm_->ScriptMoveJoints({102100002});
+
+  auto goal = RunTask(1);
+  EXPECT_EQ(goal->Code(), ResultCode::SUCCEEDED);
+  EXPECT_EQ(goal->Result().error_code, 102300005);
+  EXPECT_TRUE(goal->Result().unable_grab_trashes.empty());
+  EXPECT_EQ(goal->Feedback(4), (std::vector<std::int32_t>{1, 2, 3, 4}));
+  EXPECT_EQ(MoveTargets(), (std::vector<std::vector<double>>{kObserveJoints}));
+  EXPECT_EQ(outputs_->RecoverCount(), 1u);
+}
+
 TEST_F(RecoveryTest, RecoveryArrayTooShortFailsWithoutMovingTheArm)
 {
   ASSERT_NO_FATAL_FAILURE(
