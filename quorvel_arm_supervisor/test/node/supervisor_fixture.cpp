@@ -20,9 +20,10 @@ void SupervisorTest::StartFakes(const ArmControllerNames & names)
   fake_executor_->add_node(outputs_);
   fake_executor_->add_node(environment_);
   fake_executor_->add_node(client_);
-  fake_thread_ = std::thread([this] { fake_executor_->spin(); });
-  // A cancel that comes before spin() has begun is lost, and TearDown relies on it.
-  ASSERT_TRUE(WaitFor([this] { return fake_executor_->is_spinning(); }, std::chrono::seconds(5)));
+  fake_thread_ = std::thread([this] {
+    fake_executor_->spin();
+    fake_spin_done_ = true;
+  });
 }
 
 void SupervisorTest::StartSupervisor(const std::vector<rclcpp::Parameter> & overrides)
@@ -53,9 +54,10 @@ void SupervisorTest::StartSupervisor(const std::vector<rclcpp::Parameter> & over
   supervisor_executor_ = std::make_unique<rclcpp::executors::MultiThreadedExecutor>(
       rclcpp::ExecutorOptions(), 8, true);
   supervisor_executor_->add_node(supervisor_);
-  supervisor_thread_ = std::thread([this] { supervisor_executor_->spin(); });
-  ASSERT_TRUE(
-      WaitFor([this] { return supervisor_executor_->is_spinning(); }, std::chrono::seconds(5)));
+  supervisor_thread_ = std::thread([this] {
+    supervisor_executor_->spin();
+    supervisor_spin_done_ = true;
+  });
 
   ASSERT_TRUE(client_->WaitForServer(std::chrono::seconds(10)));
   ASSERT_TRUE(arm_->WaitForSubscribers(std::chrono::seconds(10)));
@@ -88,6 +90,17 @@ std::vector<std::vector<double>> SupervisorTest::MoveTargets() const
   return targets;
 }
 
+void SupervisorTest::StopSpinning(rclcpp::Executor & executor, const std::atomic<bool> & done)
+{
+  // A cancel that comes before spin() has begun is lost, so it is repeated until spin returns.
+  WaitFor(
+      [&executor, &done] {
+        executor.cancel();
+        return done.load();
+      },
+      std::chrono::seconds(10));
+}
+
 void SupervisorTest::TearDown()
 {
   if (detector_) {
@@ -101,14 +114,14 @@ void SupervisorTest::TearDown()
     supervisor_->StopTaskThreadForExit();
   }
   if (supervisor_executor_) {
-    supervisor_executor_->cancel();
+    StopSpinning(*supervisor_executor_, supervisor_spin_done_);
     if (supervisor_thread_.joinable()) {
       supervisor_thread_.join();
     }
     supervisor_executor_->remove_node(supervisor_);
   }
   if (fake_executor_) {
-    fake_executor_->cancel();
+    StopSpinning(*fake_executor_, fake_spin_done_);
     if (fake_thread_.joinable()) {
       fake_thread_.join();
     }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -55,10 +56,14 @@ protected:
   std::shared_ptr<ArmSupervisorNode> supervisor_;
 
 private:
+  static void StopSpinning(rclcpp::Executor & executor, const std::atomic<bool> & done);
+
   std::unique_ptr<rclcpp::executors::MultiThreadedExecutor> fake_executor_;
   std::unique_ptr<rclcpp::executors::MultiThreadedExecutor> supervisor_executor_;
   std::thread fake_thread_;
   std::thread supervisor_thread_;
+  std::atomic<bool> fake_spin_done_{false};
+  std::atomic<bool> supervisor_spin_done_{false};
 };
 
 }  // namespace quorvel_arm_supervisor::node_test
