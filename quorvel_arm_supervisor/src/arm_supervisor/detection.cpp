@@ -28,6 +28,8 @@ void ArmSupervisorNode::RequestDetectTrash()
 
   const auto start = std::chrono::system_clock::now();
   for (std::int32_t frame = 0; frame < detect_frame_num_; ++frame) {
+    // Each request gets its own number, so that an answer whose wait has already ended can
+    // be told apart from the one waited for, and a stale completion never ends this wait.
     std::uint64_t generation = 0;
     {
       std::lock_guard<std::mutex> lock(detect_mutex_);
