@@ -11,19 +11,6 @@
 namespace rclcpp
 {
 
-namespace
-{
-std::string service_id_of(const std::string & user_data)
-{
-  const std::string key = "serviceid=";
-  const auto pos = user_data.find(key);
-  if (pos == std::string::npos) {
-    return {};
-  }
-  const auto end = user_data.find(';', pos);
-  return user_data.substr(pos, end == std::string::npos ? std::string::npos : end - pos + 1);
-}
-}  // namespace
 
 ClientBase::ClientBase(
   const node_interfaces::NodeBase::SharedPtr & node, const std::string & service_name,
@@ -69,7 +56,7 @@ bool ClientBase::service_is_ready() const
   size_t request_readers = 0;
   for (const auto & user_data : request_writer_->matched_user_data()) {
     ++request_readers;
-    const std::string id = service_id_of(user_data);
+    const std::string id = detail::user_data_entry("serviceid=", user_data);
     if (!id.empty()) {
       service_ids.insert(id);
     }
@@ -79,7 +66,7 @@ bool ClientBase::service_is_ready() const
     return request_readers > 0 && !reply_writers.empty();
   }
   for (const auto & user_data : reply_writers) {
-    if (service_ids.count(service_id_of(user_data)) != 0) {
+    if (service_ids.count(detail::user_data_entry("serviceid=", user_data)) != 0) {
       return true;
     }
   }

@@ -50,6 +50,16 @@ std::string dds_reply_topic_name(const std::string & resolved_name, bool avoid_r
   return (avoid_ros_conventions ? resolved_name : "rr" + resolved_name) + "Reply";
 }
 
+std::string user_data_entry(const std::string & key, const std::string & user_data)
+{
+  const auto pos = user_data.find(key);
+  if (pos == std::string::npos) {
+    return {};
+  }
+  const auto end = user_data.find(';', pos);
+  return user_data.substr(pos, end == std::string::npos ? std::string::npos : end - pos + 1);
+}
+
 void warn_undecodable(
   const rclcpp::Logger & logger, const std::string & what, const std::string & error,
   std::chrono::steady_clock::time_point & last_warning)

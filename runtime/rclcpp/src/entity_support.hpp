@@ -31,6 +31,9 @@ std::string dds_topic_name(const std::string & resolved_name, bool avoid_ros_con
 std::string dds_request_topic_name(const std::string & resolved_name, bool avoid_ros_conventions);
 std::string dds_reply_topic_name(const std::string & resolved_name, bool avoid_ros_conventions);
 
+/// The "<key>...;" entry (key included) of an endpoint's USER_DATA, empty if it has none.
+std::string user_data_entry(const std::string & key, const std::string & user_data);
+
 /// Logs a dropped sample at most once per second per entity.
 void warn_undecodable(
   const rclcpp::Logger & logger, const std::string & what, const std::string & error,

@@ -11,21 +11,6 @@
 namespace rclcpp
 {
 
-namespace
-{
-/// The "clientid" entry of an endpoint's USER_DATA, empty if it has none.
-std::string client_id_of(const std::string & user_data)
-{
-  const std::string key = "clientid=";
-  const auto pos = user_data.find(key);
-  if (pos == std::string::npos) {
-    return {};
-  }
-  const auto end = user_data.find(';', pos);
-  return user_data.substr(pos, end == std::string::npos ? std::string::npos : end - pos + 1);
-}
-
-}  // namespace
 
 ServiceBase::ServiceBase(
   const node_interfaces::NodeBase::SharedPtr & node, const std::string & service_name,
@@ -103,7 +88,8 @@ bool ServiceBase::send_response_type_erased(
     confirmed = confirmed_request_writers_.count(publication_handle) != 0;
   }
   const std::string client_id = confirmed ? std::string() :
-    client_id_of(request_reader_->matched_writer_user_data(publication_handle));
+    detail::user_data_entry(
+    "clientid=", request_reader_->matched_writer_user_data(publication_handle));
   if (!client_id.empty()) {
     const auto reader_matched = [this, &client_id]() {
         for (const auto & user_data : reply_writer_->matched_user_data()) {
