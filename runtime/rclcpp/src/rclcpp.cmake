@@ -11,8 +11,8 @@ target_link_libraries(rclcpp
     rosidl_typesupport_introspection_cpp::rosidl_typesupport_introspection_cpp
     rcutils::rcutils
     ${builtin_interfaces_TARGETS}
-    Threads::Threads
   PRIVATE
+    Threads::Threads
     $<BUILD_INTERFACE:rclcpp_dds>
     # Whole archive: programs call base functions (time, parameters) that the library itself
     # may not reference.

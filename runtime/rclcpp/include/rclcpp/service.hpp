@@ -111,10 +111,11 @@ public:
     }
   }
 
-  /// Answers a request; may be called from any thread (deferred answers).
-  void send_response(const rmw_request_id_t & request_id, Response & response)
+  /// Answers a request; may be called from any thread (deferred answers). Returns false, after
+  /// logging a warning, when the reply could not be sent.
+  bool send_response(const rmw_request_id_t & request_id, Response & response)
   {
-    send_response_type_erased(request_id, &response);
+    return send_response_type_erased(request_id, &response);
   }
 
 protected:

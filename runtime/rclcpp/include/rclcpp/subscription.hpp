@@ -75,21 +75,19 @@ public:
       options.ignore_local_publications)
   {
     using C = std::decay_t<CallbackT>;
-    if constexpr (std::is_invocable_v<C, std::unique_ptr<MessageT>>) {
-      callback_ = [cb = std::forward<CallbackT>(callback)](std::shared_ptr<MessageT> m) mutable {
-          cb(std::make_unique<MessageT>(std::move(*m)));
-        };
-    } else if constexpr (std::is_invocable_v<C, std::shared_ptr<MessageT>>) {
+    // shared_ptr first: a callback taking shared_ptr<const T> would also accept a unique_ptr
+    // (it converts), which would cost a move and an allocation per message.
+    if constexpr (std::is_invocable_v<C, std::shared_ptr<MessageT>>) {
       callback_ = [cb = std::forward<CallbackT>(callback)](std::shared_ptr<MessageT> m) mutable {
           cb(std::move(m));
-        };
-    } else if constexpr (std::is_invocable_v<C, std::shared_ptr<const MessageT>>) {
-      callback_ = [cb = std::forward<CallbackT>(callback)](std::shared_ptr<MessageT> m) mutable {
-          cb(std::shared_ptr<const MessageT>(std::move(m)));
         };
     } else if constexpr (std::is_invocable_v<C, const MessageT &>) {
       callback_ = [cb = std::forward<CallbackT>(callback)](std::shared_ptr<MessageT> m) mutable {
           cb(static_cast<const MessageT &>(*m));
+        };
+    } else if constexpr (std::is_invocable_v<C, std::unique_ptr<MessageT>>) {
+      callback_ = [cb = std::forward<CallbackT>(callback)](std::shared_ptr<MessageT> m) mutable {
+          cb(std::make_unique<MessageT>(std::move(*m)));
         };
     } else {
       static_assert(
