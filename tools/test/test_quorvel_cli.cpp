@@ -1,6 +1,8 @@
 // Argument handling of quorvel: what a mistyped command line gets, before any ROS traffic.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "codes.hpp"
 #include "commands.hpp"
 #include "dispatch.hpp"
+#include "progress.hpp"
 
 namespace quorvel_tools
 {
@@ -176,6 +179,19 @@ TEST(QuorvelCodes, MeaningsShownForTheSupervisorsCodes)
   EXPECT_EQ(gripper_command_meaning({101, 0}), "");
   EXPECT_EQ(gripper_command_meaning({100, 0, 0}), "");
   EXPECT_EQ(gripper_command_meaning({}), "");
+}
+
+// Output that goes to a log file or a pipe must stay plain lines: no carriage returns, no
+// terminal escapes, nothing left to erase.
+TEST(QuorvelProgress, AStreamThatIsNoTerminalGetsPlainLines)
+{
+  std::ostringstream out;
+  Progress progress(out, false, std::chrono::steady_clock::duration::zero());
+  progress.update("waiting for the result", ", last step_count 4");
+  progress.clear();
+  progress.update("waiting for the result");
+  EXPECT_EQ(
+      out.str(), "waiting for the result: 0 s, last step_count 4\nwaiting for the result: 0 s\n");
 }
 
 }  // namespace
