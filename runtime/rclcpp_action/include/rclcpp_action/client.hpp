@@ -170,13 +170,18 @@ public:
     request->goal = goal;
     auto promise = std::make_shared<std::promise<typename GoalHandle::SharedPtr>>();
     std::shared_future<typename GoalHandle::SharedPtr> future(promise->get_future());
+    goals_->expect(request->goal_id.uuid);
     goal_client_->async_send_request(
       request,
       [weak_self = weak_from_this(), promise, options, uuid = request->goal_id.uuid](
         typename rclcpp::Client<SendGoalService>::SharedFuture response_future)
       {
         const auto response = response_future.get();
+        auto self = std::static_pointer_cast<Client>(weak_self.lock());
         if (!response->accepted) {
+          if (self) {
+            self->goals_->forget_expected(uuid);
+          }
           promise->set_value(nullptr);
           if (options.goal_response_callback) {
             options.goal_response_callback(nullptr);
@@ -188,7 +193,6 @@ public:
         info.stamp = response->stamp;
         typename GoalHandle::SharedPtr handle(
           new GoalHandle(info, options.feedback_callback, options.result_callback));
-        auto self = std::static_pointer_cast<Client>(weak_self.lock());
         if (self) {
           self->goals_->add(handle);
         }
@@ -199,6 +203,9 @@ public:
         promise->set_value(handle);
         if (options.goal_response_callback) {
           options.goal_response_callback(handle);
+        }
+        if (self) {
+          self->goals_->deliver_early_feedback(handle);
         }
         if (request_result) {
           self->send_result_request(handle);
@@ -307,8 +314,58 @@ private:
       return goals_.count(uuid) != 0;
     }
 
+    /// A goal was sent: its feedback may be taken before the accept reply (they travel on
+    /// different topics), so it is kept until the handle exists instead of being lost.
+    void expect(const GoalUUID & uuid)
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      early_feedback_[uuid];
+    }
+
+    void forget_expected(const GoalUUID & uuid)
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      early_feedback_.erase(uuid);
+    }
+
+    /// Hands the feedback kept for the goal to its handle, in arrival order, and stops keeping.
+    void deliver_early_feedback(const typename GoalHandle::SharedPtr & handle)
+    {
+      while (true) {
+        std::vector<std::shared_ptr<FeedbackMessage>> kept;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          auto it = early_feedback_.find(handle->get_goal_id());
+          if (it == early_feedback_.end()) {
+            return;
+          }
+          if (it->second.empty()) {
+            early_feedback_.erase(it);
+            return;
+          }
+          kept.swap(it->second);
+        }
+        for (auto & message : kept) {
+          handle->call_feedback_callback(
+            handle, std::shared_ptr<const Feedback>(message, &message->feedback));
+        }
+      }
+    }
+
     void on_feedback(std::shared_ptr<FeedbackMessage> message)
     {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = early_feedback_.find(message->goal_id.uuid);
+        if (it != early_feedback_.end()) {
+          // Bounded: a server flooding feedback for a goal not yet answered loses the oldest.
+          if (it->second.size() >= kMaxEarlyFeedback) {
+            it->second.erase(it->second.begin());
+          }
+          it->second.push_back(std::move(message));
+          return;
+        }
+      }
       typename GoalHandle::SharedPtr handle = find(message->goal_id.uuid);
       if (handle) {
         handle->call_feedback_callback(
@@ -367,8 +424,10 @@ private:
       return it == goals_.end() ? nullptr : it->second.lock();
     }
 
+    static constexpr size_t kMaxEarlyFeedback = 100;
     std::mutex mutex_;
     std::unordered_map<GoalUUID, typename GoalHandle::WeakPtr> goals_;
+    std::unordered_map<GoalUUID, std::vector<std::shared_ptr<FeedbackMessage>>> early_feedback_;
     size_t next_sweep_ = 16;
     std::shared_ptr<const GoalStatusArray> last_status_;  // the server's latest array
   };
