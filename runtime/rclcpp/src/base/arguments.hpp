@@ -81,7 +81,7 @@ public:
   size_t invalid_index;
 };
 
-/// Parses argv as rcl does (ros2-wire section 7). Throws InvalidRosArgsError.
+/// Parses argv as ROS 2 Humble's rcl does. Throws InvalidRosArgsError.
 ParsedArguments parse_arguments(const std::vector<std::string> & args);
 
 /// Parses one remap rule text ("[node:][rostopic://|rosservice://]from:=to", "__node:=n",

@@ -39,7 +39,7 @@ public:
 /// 24-byte ROS 2 Humble GID: the 16-byte DDS GUID followed by 8 zero bytes.
 using Gid = std::array<uint8_t, 24>;
 
-/// The 16-byte prefix of every service request and reply payload (ros2-wire section 4.2).
+/// The 16-byte prefix of every service request and reply payload, as rmw_cyclonedds writes it.
 struct ServiceHeader
 {
   uint64_t guid = 0;  ///< the client's request-writer instance handle
