@@ -62,13 +62,7 @@ bool Context::shutdown(const std::string & reason)
     ++shutdowns_running_;
     shutdown_cv_.notify_all();
   }
-  {
-    // Interrupts only set guard conditions, so running them under the lock is cheap.
-    std::lock_guard<std::mutex> lock(interrupts_mutex_);
-    for (auto & entry : interrupts_) {
-      entry.second();
-    }
-  }
+  interrupts_.call_all();
   for (auto & callback : callbacks) {
     callback();
   }
@@ -120,21 +114,12 @@ std::shared_ptr<dds::Participant> Context::participant()
 
 uint64_t Context::add_interrupt(std::function<void ()> interrupt)
 {
-  std::lock_guard<std::mutex> lock(interrupts_mutex_);
-  const uint64_t handle = next_interrupt_++;
-  interrupts_.emplace_back(handle, std::move(interrupt));
-  return handle;
+  return interrupts_.add(std::move(interrupt));
 }
 
 void Context::remove_interrupt(uint64_t handle)
 {
-  std::lock_guard<std::mutex> lock(interrupts_mutex_);
-  for (auto it = interrupts_.begin(); it != interrupts_.end(); ++it) {
-    if (it->first == handle) {
-      interrupts_.erase(it);
-      return;
-    }
-  }
+  interrupts_.remove(handle);
 }
 
 void Context::release_participant()

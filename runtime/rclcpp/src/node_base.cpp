@@ -151,29 +151,17 @@ uint64_t NodeBase::generation() const
 
 void NodeBase::notify_executors() const
 {
-  std::lock_guard<std::mutex> lock(interrupts_mutex_);
-  for (const auto & entry : interrupts_) {
-    entry.second();
-  }
+  interrupts_.call_all();
 }
 
 uint64_t NodeBase::add_executor_interrupt(std::function<void ()> interrupt)
 {
-  std::lock_guard<std::mutex> lock(interrupts_mutex_);
-  const uint64_t handle = next_interrupt_++;
-  interrupts_.emplace_back(handle, std::move(interrupt));
-  return handle;
+  return interrupts_.add(std::move(interrupt));
 }
 
 void NodeBase::remove_executor_interrupt(uint64_t handle)
 {
-  std::lock_guard<std::mutex> lock(interrupts_mutex_);
-  for (auto it = interrupts_.begin(); it != interrupts_.end(); ++it) {
-    if (it->first == handle) {
-      interrupts_.erase(it);
-      return;
-    }
-  }
+  interrupts_.remove(handle);
 }
 
 void NodeBase::announce_reader(const std::array<uint8_t, 24> & gid, bool add)

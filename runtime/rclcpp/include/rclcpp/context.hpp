@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "rclcpp/detail/interrupt_list.hpp"
+
 namespace rclcpp
 {
 
@@ -95,10 +97,7 @@ private:
   std::unique_ptr<base::ParsedArguments> arguments_;
   std::shared_ptr<dds::Participant> participant_;
   std::vector<OnShutdownCallback> on_shutdown_callbacks_;
-  /// Held while interrupts run, so one removed by a dying executor is never called after.
-  std::mutex interrupts_mutex_;
-  std::vector<std::pair<uint64_t, std::function<void ()>>> interrupts_;
-  uint64_t next_interrupt_ = 1;
+  detail::InterruptList interrupts_;
 };
 
 namespace contexts

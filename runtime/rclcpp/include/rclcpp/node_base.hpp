@@ -14,6 +14,7 @@
 
 #include "rclcpp/callback_group.hpp"
 #include "rclcpp/context.hpp"
+#include "rclcpp/detail/interrupt_list.hpp"
 #include "rclcpp/logger.hpp"
 
 namespace rclcpp
@@ -90,10 +91,7 @@ private:
   mutable std::mutex mutex_;
   std::vector<CallbackGroup::WeakPtr> groups_;
   std::atomic<uint64_t> generation_{0};
-  /// Held while executor interrupts run, so a removed one is never called after removal.
-  mutable std::mutex interrupts_mutex_;
-  std::vector<std::pair<uint64_t, std::function<void ()>>> interrupts_;
-  uint64_t next_interrupt_ = 1;
+  detail::InterruptList interrupts_;
   std::atomic_bool associated_with_executor_{false};
 };
 
