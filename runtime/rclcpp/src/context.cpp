@@ -1,12 +1,14 @@
 #include "rclcpp/context.hpp"
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <semaphore.h>
 #include <thread>
 #include <unistd.h>
 
 #include "base/arguments.hpp"
+#include "base/security.hpp"
 #include "dds/dds.hpp"
 #include "rclcpp/exceptions.hpp"
 #include "rclcpp/logging.hpp"
@@ -29,6 +31,17 @@ Context::~Context()
 void Context::init(int argc, char const * const * argv, const InitOptions & init_options)
 {
   (void)init_options;
+  // Refused before anything else, so that no participant ever joins a domain unauthenticated.
+  switch (base::security_request(
+      std::getenv("ROS_SECURITY_ENABLE"), std::getenv("ROS_SECURITY_STRATEGY"))) {
+    case base::SecurityRequest::kOff:
+      break;
+    case base::SecurityRequest::kPermissive:
+      RCLCPP_WARN(get_logger("rclcpp"), "%s", base::security_permissive_warning().c_str());
+      break;
+    case base::SecurityRequest::kEnforce:
+      throw exceptions::RCLError(base::security_refusal_message());
+  }
   std::vector<std::string> args;
   for (int i = 0; i < argc; ++i) {
     args.emplace_back(argv[i] ? argv[i] : "");
