@@ -1,5 +1,6 @@
 // quorvel task: send one ArmTask goal and follow it to its end.
 #include <chrono>
+#include <iomanip>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -109,9 +110,12 @@ const char * cancel_code_name(int8_t code)
   }
 }
 
-void print_result(const GoalHandle::WrappedResult & wrapped)
+void print_result(const GoalHandle::WrappedResult & wrapped, std::chrono::duration<double> took)
 {
   std::cout << "result: " << result_code_name(wrapped.code) << "\n";
+  std::ostringstream seconds;
+  seconds << std::fixed << std::setprecision(1) << took.count();
+  std::cout << "duration: " << seconds.str() << " s (goal sent to result)\n";
   if (!wrapped.result) {
     std::cout << std::flush;
     return;
@@ -156,6 +160,7 @@ ExitCode run_task(const TaskOptions & options, Session & session)
   };
   ArmTask::Goal goal;
   goal.cmd = options.cmd;
+  const auto sent = std::chrono::steady_clock::now();
   auto goal_future = client->async_send_goal(goal, send_options);
 
   progress.restart();
@@ -242,7 +247,7 @@ ExitCode run_task(const TaskOptions & options, Session & session)
     progress.update("waiting for the result", detail.str());
   }
   progress.clear();
-  print_result(*result);
+  print_result(*result, std::chrono::steady_clock::now() - sent);
   return result->code == rclcpp_action::ResultCode::UNKNOWN ? ExitCode::kFailure : ExitCode::kOk;
 }
 

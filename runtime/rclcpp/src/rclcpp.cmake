@@ -52,8 +52,9 @@ if(BUILD_TESTING)
   endforeach()
 endif()
 
-# Benchmark driver (scripts/bench.d/20-rclcpp.sh); built with the package, installed beside it.
-if(quorvel_interfaces_FOUND AND std_msgs_FOUND)
+# Benchmark driver (scripts/bench.d/20-rclcpp.sh); built with the tests (scripts/bench builds
+# those), installed beside the library.
+if(BUILD_TESTING AND quorvel_interfaces_FOUND AND std_msgs_FOUND)
   add_executable(rclcpp_bench ${CMAKE_CURRENT_SOURCE_DIR}/bench/rclcpp_bench.cpp)
   target_link_libraries(rclcpp_bench rclcpp ${std_msgs_TARGETS} ${quorvel_interfaces_TARGETS})
   install(TARGETS rclcpp_bench RUNTIME DESTINATION lib/${PROJECT_NAME})

@@ -13,8 +13,6 @@ namespace detail
 namespace
 {
 
-constexpr size_t kHeaderSize = 4;
-
 // Bounds-checked cursor over the input. Invariant: pos_ <= size_.
 class Reader
 {

@@ -18,6 +18,9 @@ namespace detail
 
 using MessageMember = rosidl_typesupport_introspection_cpp::MessageMember;
 
+// The encapsulation header (representation identifier and options) before every payload.
+inline constexpr size_t kHeaderSize = 4;
+
 enum class ElementKind : uint8_t
 {
   Primitive,  ///< integer, float or char: memory bytes are wire bytes (host order)

@@ -245,8 +245,6 @@ const Layout & checked_layout(const MessageMembers * members)
   return layout;
 }
 
-constexpr size_t kHeaderSize = 4;
-
 size_t pad4(size_t n) { return (n + 3) & ~size_t{3}; }
 
 }  // namespace

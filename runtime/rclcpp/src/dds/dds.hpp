@@ -29,6 +29,8 @@ namespace dds
 
 using MessageMembers = rosidl_typesupport_introspection_cpp::MessageMembers;
 
+inline constexpr bool kHostLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
 /// Failure to create or configure a DDS entity.
 class DdsError : public std::runtime_error
 {

@@ -23,7 +23,6 @@ namespace dds
 namespace
 {
 
-constexpr bool kHostLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 // Payload sizes travel as uint32_t and are rounded up to a multiple of 4.
 constexpr size_t kMaxPayload = std::numeric_limits<uint32_t>::max() - 3u;
 

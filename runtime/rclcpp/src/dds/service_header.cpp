@@ -11,7 +11,6 @@ namespace dds
 namespace
 {
 
-constexpr bool kHostLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 uint64_t byte_swap(uint64_t v) { return __builtin_bswap64(v); }
 
