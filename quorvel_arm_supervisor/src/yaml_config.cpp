@@ -114,7 +114,8 @@ std::string joint_config_path(std::string_view share_directory, std::string_view
   return path;
 }
 
-JointArrayConfig load_joint_array_config(const std::string & path)
+JointArrayConfig load_joint_array_config(
+    const std::string & path, const JointArrayLoaded & loaded)
 {
   const std::string content = read_whole_file(path);
   JointArrayConfig config;
@@ -130,6 +131,9 @@ JointArrayConfig load_joint_array_config(const std::string & path)
     }
     for (const auto & [key, member] : kKeyMembers) {
       read_key(path, root, key, config.*member);
+      if (loaded) {
+        loaded(key, config.*member);
+      }
     }
   } catch (const YAML::ParserException & e) {
     throw ConfigError(fmt::format(

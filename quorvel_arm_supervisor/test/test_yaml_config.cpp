@@ -182,3 +182,41 @@ TEST_F(YamlConfig, BadValuesNameKeyElementAndText)
 }
 
 }  // namespace
+
+namespace
+{
+
+TEST_F(YamlConfig, EachKeyIsReportedAsSoonAsItIsReadAndABadKeyStopsTheRest)
+{
+  // Keys in the file in another order than they are read: the reports follow the read order.
+  const std::string path = write("fourth_bad.yaml",
+    "recover_movej_pos2: [0.1, word, 0.3]\n"
+    "observe_joints: [0, 0.5]\n"
+    "release_joints: [1.5, -2]\n"
+    "recover_movej_pos1: []\n"
+    "recover_movej_end_pos: [7]\n");
+  std::vector<std::string> reported;
+  try {
+    qas::load_joint_array_config(path, [&reported](std::string_view key, const auto & array) {
+      reported.push_back(std::string(key) + ":" + std::to_string(array.data.size()));
+    });
+    FAIL() << "the word in recover_movej_pos2 was accepted";
+  } catch (const qas::ConfigError & error) {
+    EXPECT_EQ(std::string(error.what()), "config file '" + path +
+      "': key 'recover_movej_pos2' element 1 ('word') is not a number (line 1, column 27)");
+  }
+  EXPECT_EQ(reported,
+    (std::vector<std::string>{"release_joints:2", "observe_joints:2", "recover_movej_pos1:0"}));
+
+  // A good file reports all seven keys once, in order, with the arrays the result holds.
+  std::vector<std::string> keys;
+  const auto config = qas::load_joint_array_config(
+    write("good.yaml", "observe_joints: [3]\n"), [&keys](std::string_view key, const auto &) {
+      keys.emplace_back(key);
+    });
+  EXPECT_EQ(keys, std::vector<std::string>(qas::kJointArrayKeys.begin(),
+    qas::kJointArrayKeys.end()));
+  EXPECT_EQ(config.observe_joints.data, std::vector<double>{3.0});
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #define QUORVEL_ARM_SUPERVISOR__YAML_CONFIG_HPP_
 
 #include <array>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -42,13 +43,20 @@ struct JointArrayConfig
 // itself, a leading slash in the name a doubled slash.
 std::string joint_config_path(std::string_view share_directory, std::string_view file_name);
 
-// Reads the file at `path`. Each key maps to a sequence of numbers (any count; integers are
-// taken as doubles). A missing key, a null or a single scalar value, and an empty sequence give
+// Called with each key and its array as soon as that key is read.
+using JointArrayLoaded =
+    std::function<void(std::string_view key, const std_msgs::msg::Float64MultiArray & array)>;
+
+// Reads the file at `path`, key by key in kJointArrayKeys order, calling `loaded` (when given)
+// after each key: a key that fails throws after the calls of the keys before it, so that a
+// caller logging there shows every array read before the bad one. Each key maps to a sequence
+// of numbers (any count; integers are taken as doubles). A missing key, a null or a single scalar value, and an empty sequence give
 // an empty array; an empty document gives seven empty arrays. Throws ConfigError when the file
 // cannot be opened or read (also when `path` is a directory), is not valid YAML, has a root
 // that is neither a mapping nor empty, maps a key to a mapping, or holds a sequence element
 // that is not a finite number (a word, null, nested sequence or mapping, .nan, .inf).
-JointArrayConfig load_joint_array_config(const std::string & path);
+JointArrayConfig load_joint_array_config(
+    const std::string & path, const JointArrayLoaded & loaded = {});
 
 }  // namespace quorvel_arm_supervisor
 

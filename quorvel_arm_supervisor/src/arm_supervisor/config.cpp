@@ -1,4 +1,5 @@
 // Start-up configuration: ROS parameters and the joint-array file.
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -83,7 +84,20 @@ void ArmSupervisorNode::get_config_params()
 
   const std::string path = joint_config_path(
       ament_index_cpp::get_package_share_directory("quorvel_arm_supervisor"), yaml_config_path);
-  JointArrayConfig joints = load_joint_array_config(path);
+  // Each array is logged as soon as it is read: a bad key stops the start after the lines of
+  // the good keys before it. The first four lines carry the member's name, the last three the
+  // key's.
+  const auto log_array = [this](std::string_view key, const JointArray & array) {
+    const std::size_t index = static_cast<std::size_t>(
+        std::find(kJointArrayKeys.begin(), kJointArrayKeys.end(), key) - kJointArrayKeys.begin());
+    if (index < 4) {
+      RCLCPP_INFO(
+          get_logger(), "%s", format_joint_array(std::string(key) + "_", array.data).c_str());
+    } else {
+      PrintfFloat64MultiArray(std::string(key), array);
+    }
+  };
+  JointArrayConfig joints = load_joint_array_config(path, log_array);
   release_joints_ = std::move(joints.release_joints);
   observe_joints_ = std::move(joints.observe_joints);
   recover_movej_pos1_ = std::move(joints.recover_movej_pos1);
@@ -91,22 +105,6 @@ void ArmSupervisorNode::get_config_params()
   recover_movej_end_pos_ = std::move(joints.recover_movej_end_pos);
   recover_movej_release_pos_ = std::move(joints.recover_movej_release_pos);
   recover_movej_transition_pos_ = std::move(joints.recover_movej_transition_pos);
-
-  RCLCPP_INFO(
-      get_logger(), "%s", format_joint_array("release_joints_", release_joints_.data).c_str());
-  RCLCPP_INFO(
-      get_logger(), "%s", format_joint_array("observe_joints_", observe_joints_.data).c_str());
-  RCLCPP_INFO(
-      get_logger(),
-      "%s",
-      format_joint_array("recover_movej_pos1_", recover_movej_pos1_.data).c_str());
-  RCLCPP_INFO(
-      get_logger(),
-      "%s",
-      format_joint_array("recover_movej_pos2_", recover_movej_pos2_.data).c_str());
-  PrintfFloat64MultiArray("recover_movej_end_pos", recover_movej_end_pos_);
-  PrintfFloat64MultiArray("recover_movej_release_pos", recover_movej_release_pos_);
-  PrintfFloat64MultiArray("recover_movej_transition_pos", recover_movej_transition_pos_);
 }
 
 void ArmSupervisorNode::PrintfFloat64MultiArray(const std::string & name, const JointArray & array)

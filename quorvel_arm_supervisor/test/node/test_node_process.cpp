@@ -86,6 +86,28 @@ TEST(ProcessStartTest, JointFileWithOnlyTheTwoPosturesStarts)
   ExpectCleanInterrupt(supervisor);
 }
 
+TEST(ProcessStartTest, ABadKeyStopsTheStartAfterTheLinesOfTheKeysBeforeIt)
+{
+  SupervisorProcess supervisor(RosArgs({"yaml_config_path:=node_test_bad_fourth.yaml"}));
+  const std::optional<int> status = supervisor.WaitForExit(seconds(20));
+  const std::string error = supervisor.Stderr();
+  SCOPED_TRACE(error);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_NE(*status, 0);
+  EXPECT_LT(*status, 128) << "ended by a signal";
+  EXPECT_TRUE(AppearInOrder(
+      error,
+      {"release_joints_: [1 1.1 1.2 1.3 1.4 ]",
+       "observe_joints_: [0 0.1 0.2 0.3 0.4 ]",
+       "recover_movej_pos1_: [9 9.1 9.2 9.3 9.4 ]",
+       "arm_supervisor: start-up failed: config file '",
+       "node_test_bad_fourth.yaml': key 'recover_movej_pos2' element 2 ('two') is not a number "
+       "(line 4, column 32)"}));
+  EXPECT_EQ(error.find("recover_movej_pos2_: ["), std::string::npos);
+  EXPECT_EQ(error.find("recover_movej_end_pos: ["), std::string::npos);
+  EXPECT_EQ(supervisor.Stdout().find("ArmSupervisorNode Start!"), std::string::npos);
+}
+
 struct StartUpFailure
 {
   std::vector<std::string> parameters;
