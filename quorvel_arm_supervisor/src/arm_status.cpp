@@ -47,6 +47,22 @@ CallOutcome judge_movejoints_status(std::int32_t status)
   }
 }
 
+std::string arm_status_meaning(const std::int32_t status, const CallOutcome outcome)
+{
+  const std::string kind = status == kArmStatusCommonFailure ? "common failure" : "failure";
+  switch (outcome) {
+    case CallOutcome::kSuccess:
+      return "success";
+    case CallOutcome::kErrorOnly:
+      return kind + ", the task goes on";
+    case CallOutcome::kErrorReplan:
+      return kind + ": recover, then choose the target again";
+    case CallOutcome::kErrorRecover:
+      return kind + ": recover the arm";
+  }
+  return kind;
+}
+
 std::int32_t voice_code(std::int32_t code)
 {
   if (code == kArmStatusCommonFailure) {

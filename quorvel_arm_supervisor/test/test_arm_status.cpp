@@ -103,3 +103,17 @@ TEST(VoiceCode, RangesAndPassThrough)
 }
 
 }  // namespace
+
+TEST(StatusMeaning, SaysWhatTheTaskDoesWithTheAnswer)
+{
+  using quorvel_arm_supervisor::arm_status_meaning;
+  using quorvel_arm_supervisor::judge_grab_status;
+  EXPECT_EQ(arm_status_meaning(102100000, judge_grab_status(102100000)), "success");
+  EXPECT_EQ(
+      arm_status_meaning(102100006, judge_grab_status(102100006)),
+      "failure: recover, then choose the target again");
+  EXPECT_EQ(arm_status_meaning(102100009, judge_grab_status(102100009)), "failure, the task goes on");
+  EXPECT_EQ(arm_status_meaning(102100008, judge_grab_status(102100008)), "failure: recover the arm");
+  EXPECT_EQ(
+      arm_status_meaning(102001001, judge_grab_status(102001001)), "common failure: recover the arm");
+}

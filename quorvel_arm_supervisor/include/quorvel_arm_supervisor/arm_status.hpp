@@ -4,6 +4,7 @@
 #define QUORVEL_ARM_SUPERVISOR__ARM_STATUS_HPP_
 
 #include <cstdint>
+#include <string>
 
 namespace quorvel_arm_supervisor
 {
@@ -29,6 +30,10 @@ CallOutcome judge_release_status(std::int32_t status);
 
 // ArmMoveJoints: success; 102100001, 102100003, 102100004 error only; anything else recover.
 CallOutcome judge_movejoints_status(std::int32_t status);
+
+// What `status`, judged as `outcome`, means to the task, in a few words: "success",
+// "failure: recover the arm", "common failure: recover the arm", ...
+std::string arm_status_meaning(std::int32_t status, CallOutcome outcome);
 
 // Code to announce for `code`, first match wins, ranges compared as unsigned 32-bit:
 // the common failure -> 1; 102100001..102199999 -> 2; 102000000..102099999 -> 3;

@@ -10,8 +10,10 @@
 //   task.cpp           the pick cycle (execute_task)
 //   recovery.cpp       joint moves and the two recovery procedures
 //   detection.cpp      detection calls and target choice
-//   motion_calls.cpp   service waits, arm answers, voice codes
+//   motion_calls.cpp   the one way every arm service is called and its answer judged, voice
+//                      codes
 //   monitoring.cpp     environment stop and joint position check
+//   task_events.cpp    the task events: what the task saw, chose, asked, got and decided
 //
 // Threads. Executor threads run every ROS callback: the action callbacks and the four service
 // answer callbacks share the node's default (mutually exclusive) group, each subscription has a
@@ -27,6 +29,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,7 +48,9 @@
 #include <std_msgs/msg/int32.hpp>
 #include <std_msgs/msg/int32_multi_array.hpp>
 
+#include "quorvel_arm_supervisor/arm_status.hpp"
 #include "quorvel_arm_supervisor/point3f.hpp"
+#include "quorvel_arm_supervisor/task_event_log.hpp"
 #include "quorvel_arm_supervisor/task_error_code.hpp"
 #include "quorvel_arm_supervisor/tuning_parameters.hpp"
 
@@ -63,6 +68,7 @@ public:
   using ArmMoveJoints = quorvel_interfaces::srv::ArmMoveJoints;
   using Trash = quorvel_interfaces::msg::Trash;
   using JointArray = std_msgs::msg::Float64MultiArray;
+  using TaskEvent = quorvel_task_events::msg::TaskEvent;
 
   // Node "ArmSupervisorNode" with parameters declared from the start-up overrides. Reads the
   // parameters and the joint-array file and creates every entity. Throws on any start-up
@@ -166,6 +172,8 @@ private:
       std::int32_t & abnormal_count);
   void FailRecovery();
   void PublishGripperOpen();
+  void EmitRecoveryStarted(const char * procedure);
+  void EmitRecoveryEnded(bool recovered);
 
   // --- Detection (detection.cpp) ---
   void RequestDetectTrash();
@@ -178,13 +186,61 @@ private:
   bool AbandonDetectAnswer();
 
   // --- Motion calls (motion_calls.cpp) ---
+  // A waiting line logged at most once a second by one call site. Task thread only.
+  struct LineThrottle
+  {
+    std::int64_t last_ns = 0;
+  };
+  // One place in the task that calls an arm service, with its log lines.
+  struct ArmCallSite
+  {
+    const char * service;           // for the events: "arm_grab", "arm_release", "arm_movejoints"
+    const char * target_name;       // for the events: "grab_pose", "release_joints", ...
+    const char * unavailable_line;  // INFO after each second the service is not there
+    const char * interrupted_line;  // WARN when ROS shuts down meanwhile
+    const char * waiting_line;      // INFO while waiting for the answer, once a second
+    bool waiting_line_first;        // the waiting line is also logged once before the wait
+    LineThrottle * throttle;        // the site's own once-a-second throttle
+  };
+  // How one arm service's answers are judged and logged.
+  struct ArmAnswerRules
+  {
+    const char * service;
+    const char * received_line;
+    const char * status_label;
+    const char * success_line;
+    const char * error_line;  // "{}" for the status, then "{}" for errmsg
+    CallOutcome (*judge)(std::int32_t status);
+    std::atomic<std::int32_t> ArmSupervisorNode::*status;
+    // A replan answer sets replan_flag where the service has one, recover_flag otherwise.
+    std::atomic<bool> ArmSupervisorNode::*replan_flag;
+    const char * replan_flag_line;
+    std::atomic<bool> ArmSupervisorNode::*recover_flag;
+    const char * recover_flag_line;
+    std::atomic<bool> ArmSupervisorNode::*complete;
+  };
   // Waits for `client` in 1 s steps. False, with `interrupted_line` logged at WARN, when ROS
   // shut down meanwhile.
   bool WaitForService(
       rclcpp::ClientBase & client, const char * unavailable_line, const char * interrupted_line);
+  // Every arm motion goes through here, task thread only: waits for the service, sends
+  // `request` with `on_answer` as its answer handler, then polls `complete` every 10 ms until
+  // the handler set it, and clears it. The handler has judged the answer by then (statuses and
+  // need-to flags are set). False when ROS shut down while waiting for the service; nothing was
+  // sent then.
+  template <typename ServiceT>
+  bool CallArmService(
+      const ArmCallSite & site,
+      rclcpp::Client<ServiceT> & client,
+      const std::shared_ptr<typename ServiceT::Request> & request,
+      void (ArmSupervisorNode::*on_answer)(typename rclcpp::Client<ServiceT>::SharedFuture),
+      std::atomic<bool> & complete);
   void req_grab_callback(rclcpp::Client<ArmGrab>::SharedFuture future);
   void req_release_callback(rclcpp::Client<ArmRelease>::SharedFuture future);
   void req_movejoints_callback(rclcpp::Client<ArmMoveJoints>::SharedFuture future);
+  // The answer handlers' common body: store, log and judge the status, set the need-to flags,
+  // tell the events, set the completion flag last.
+  void HandleArmAnswer(const ArmAnswerRules & rules, std::int32_t status, const std::string & errmsg);
   void PublishVoiceBroadcast(std::int32_t code);
 
   // --- Monitoring (monitoring.cpp) ---
@@ -193,6 +249,18 @@ private:
   bool IsAtTargetJoints(const JointArray & current, const JointArray & target);
 
   static double SecondsSince(std::chrono::system_clock::time_point start);
+
+  // --- Task events (task_events.cpp) ---
+  // An event of `kind` with its one-line summary; the log fills in the rest of the common
+  // fields.
+  static TaskEvent NewEvent(std::uint8_t kind, std::string summary);
+  // Any thread. Hands the event over without waiting; nothing when the events are off.
+  void EmitEvent(TaskEvent event);
+  bool EventsOn() const { return task_events_ && task_events_->enabled(); }
+  void EmitGripper(bool open, const char * why);
+  void EmitDetectAnswer(const DetectTrash::Response & response, std::optional<std::size_t> chosen);
+  void EmitRecoveryPosition(
+      const char * target_name, const JointArray & target, const JointArray & current, bool reached);
 
   static constexpr TuningParameters kTuningDefaults{};
 
@@ -299,6 +367,19 @@ private:
   // Number of the detection request whose answer the task thread currently waits for.
   std::uint64_t detect_generation_ = 0;
   std::shared_ptr<TaskThreadGate> task_gate_ = std::make_shared<TaskThreadGate>();
+  // Nearest object of the latest environment detection (planar distance); written by
+  // EnvDetectCallback, read by the task thread for the events.
+  std::atomic<float> env_nearest_distance_{0.0F};
+  // Target of the arm call in flight, for the answer's event: written by the task thread before
+  // it sends, read by the answer handler.
+  std::atomic<const char *> arm_call_target_{""};
+  // Service of the latest arm call (what a recovery follows); task thread writes, task thread
+  // and answer handlers read.
+  std::atomic<const char *> arm_call_service_{""};
+  // Configured posture the recovery moves towards, for the move's events; task thread only.
+  const char * recovery_target_name_ = "";
+  // Declared last, so that its publishing thread stops first.
+  std::unique_ptr<TaskEventLog> task_events_;
 };
 
 }  // namespace quorvel_arm_supervisor

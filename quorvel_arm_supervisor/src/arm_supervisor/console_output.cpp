@@ -9,14 +9,14 @@
 namespace quorvel_arm_supervisor
 {
 
-std::string JoinValues(std::initializer_list<double> values)
+std::string JoinValues(std::initializer_list<double> values, const char * separator)
 {
   std::ostringstream out;
   out.imbue(std::locale::classic());
-  const char * separator = "";
+  const char * between = "";
   for (const double value : values) {
-    out << separator << value;
-    separator = "  ";
+    out << between << value;
+    between = separator;
   }
   return out.str();
 }

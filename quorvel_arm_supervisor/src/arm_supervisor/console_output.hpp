@@ -9,8 +9,9 @@
 namespace quorvel_arm_supervisor
 {
 
-// Values as the default std::ostream formats them (0.1, 2, 1e-05), separated by two blanks.
-std::string JoinValues(std::initializer_list<double> values);
+// Values as the default std::ostream formats them (0.1, 2, 1e-05), separated by two blanks
+// or by `separator`.
+std::string JoinValues(std::initializer_list<double> values, const char * separator = "  ");
 
 // Writes colour, text, COLOR_RESET and an end of line to standard output and flushes. The line
 // goes out in one write, so lines of different threads never mix.

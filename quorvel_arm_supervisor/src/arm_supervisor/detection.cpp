@@ -36,6 +36,17 @@ void ArmSupervisorNode::RequestDetectTrash()
       generation = ++detect_generation_;
       req_detect_complete_.store(false);
     }
+    if (EventsOn()) {
+      TaskEvent asked = NewEvent(
+          TaskEvent::DETECT_REQUESTED,
+          detect_frame_num_ == 1 ? std::string("asking for a detection")
+                                 : "asking for a detection (frame " + std::to_string(frame + 1) +
+                                       " of " + std::to_string(detect_frame_num_) + ")");
+      asked.service = "detect_trash";
+      asked.count = frame + 1;
+      asked.threshold = detect_frame_num_;
+      EmitEvent(std::move(asked));
+    }
     detect_client_->async_send_request(
         request, [this, generation](rclcpp::Client<DetectTrash>::SharedFuture future) {
           req_detect_callback(future, generation);
@@ -45,6 +56,16 @@ void ArmSupervisorNode::RequestDetectTrash()
       if (SecondsSince(sent) > detect_timeout_threshold_ && AbandonDetectAnswer()) {
         error_code_.store(kTaskErrorDetectTimeout);
         ARM_LOG_ERROR("ErrorCode: {}, Detect service status abnormal", kTaskErrorDetectTimeout);
+        if (EventsOn()) {
+          TaskEvent late = NewEvent(
+              TaskEvent::DETECT_TIMED_OUT,
+              "no detection answer within the time limit: error_code " +
+                  std::to_string(kTaskErrorDetectTimeout));
+          late.service = "detect_trash";
+          late.seconds = detect_timeout_threshold_;
+          late.error_code = kTaskErrorDetectTimeout;
+          EmitEvent(std::move(late));
+        }
         return;
       }
       RCLCPP_INFO_THROTTLE(
@@ -71,6 +92,17 @@ void ArmSupervisorNode::RequestDetectTrash()
       PrintColouredLine(
           COLOR_YELLOW,
           "position: " + JoinValues({position.x, position.y, position.z}) + " unable to grab !");
+      if (EventsOn()) {
+        TaskEvent event = NewEvent(
+            TaskEvent::SPOT_GIVEN_UP,
+            "spot (" + JoinValues({position.x, position.y, position.z}, ", ") +
+                ") given up after " + std::to_string(same_position_count_) +
+                " choices in a row");
+        event.target_position = req_grab_->target_pose.position;
+        event.items.push_back(chosen_trash_);
+        event.count = same_position_count_;
+        EmitEvent(std::move(event));
+      }
     }
   }
 
@@ -100,10 +132,19 @@ void ArmSupervisorNode::req_detect_callback(
   if (generation != detect_generation_) {
     // Its wait timed out; letting it count would end a later wait with a stale choice.
     RCLCPP_WARN(get_logger(), "Dropped a detect trash answer that came after its wait ended");
+    if (EventsOn()) {
+      TaskEvent event = NewEvent(
+          TaskEvent::DETECT_LATE_ANSWER,
+          "a detection answer came after its wait ended: dropped");
+      event.service = "detect_trash";
+      event.status = response->status;
+      EmitEvent(std::move(event));
+    }
     return;
   }
   if (response->status == 0) {
     RCLCPP_INFO(get_logger(), "Failed to detect trashes, errmsg: %s", response->errmsg.c_str());
+    EmitDetectAnswer(*response, std::nullopt);
     req_detect_complete_.store(true, std::memory_order_release);
     return;
   }
@@ -118,6 +159,7 @@ void ArmSupervisorNode::req_detect_callback(
       choose_target(response->trash_list, unable_grab_positions_, position_radius_threshold_);
   if (!choice) {
     PrintColouredLine(COLOR_YELLOW, "Can not choose a trash able to grab !");
+    EmitDetectAnswer(*response, std::nullopt);
     req_detect_complete_.store(true, std::memory_order_release);
     return;
   }
@@ -157,6 +199,7 @@ void ArmSupervisorNode::req_detect_callback(
       "choosed trash obb_pose.orientation: " +
           JoinValues({obb.orientation.w, obb.orientation.x, obb.orientation.y, obb.orientation.z}));
   PrintColouredLine(COLOR_BLUE, "choosed trash obb size: " + JoinValues({size.x, size.y, size.z}));
+  EmitDetectAnswer(*response, choice);
 
   req_detect_complete_.store(true, std::memory_order_release);
 }

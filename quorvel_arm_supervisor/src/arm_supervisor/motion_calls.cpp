@@ -1,5 +1,7 @@
-// The arm controller's services: waiting for them, judging their answers, announcing them.
+// The arm controller's services: the one way they are called and waited for, how their answers
+// are judged, and the announcement of a status.
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "console_output.hpp"
@@ -9,6 +11,22 @@
 
 namespace quorvel_arm_supervisor
 {
+
+namespace
+{
+
+constexpr std::int64_t kWaitingLinePeriodNs = 1000LL * 1000 * 1000;
+
+std::string JoinFlags(const std::vector<std::string> & flags)
+{
+  std::string text;
+  for (const std::string & flag : flags) {
+    text += (text.empty() ? "" : ", ") + flag;
+  }
+  return text;
+}
+
+}  // namespace
 
 bool ArmSupervisorNode::WaitForService(
     rclcpp::ClientBase & client, const char * unavailable_line, const char * interrupted_line)
@@ -23,100 +41,173 @@ bool ArmSupervisorNode::WaitForService(
   return true;
 }
 
-void ArmSupervisorNode::req_grab_callback(rclcpp::Client<ArmGrab>::SharedFuture future)
+template <typename ServiceT>
+bool ArmSupervisorNode::CallArmService(
+    const ArmCallSite & site,
+    rclcpp::Client<ServiceT> & client,
+    const std::shared_ptr<typename ServiceT::Request> & request,
+    void (ArmSupervisorNode::*on_answer)(typename rclcpp::Client<ServiceT>::SharedFuture),
+    std::atomic<bool> & complete)
 {
-  const auto response = future.get();
-  RCLCPP_INFO(get_logger(), "Succeed to receive response from arm grab service");
-  arm_grab_status_.store(response->status);
-  PrintColouredLine(COLOR_YELLOW, "arm grab status:" + std::to_string(response->status));
-  switch (judge_grab_status(response->status)) {
+  if (!WaitForService(client, site.unavailable_line, site.interrupted_line)) {
+    return false;
+  }
+  arm_call_target_.store(site.target_name);
+  arm_call_service_.store(site.service);
+  if (EventsOn()) {
+    TaskEvent sent = NewEvent(
+        TaskEvent::MOTION_SENT, std::string(site.service) + ": moving to " + site.target_name);
+    sent.service = site.service;
+    sent.target_name = site.target_name;
+    if constexpr (std::is_same_v<ServiceT, ArmGrab>) {
+      sent.target_position = request->target_pose.position;
+    } else {
+      sent.target_joints = request->target_joints.data;
+    }
+    EmitEvent(std::move(sent));
+  }
+  client.async_send_request(request, std::bind(on_answer, this, std::placeholders::_1));
+  if (site.waiting_line_first) {
+    RCLCPP_INFO(get_logger(), "%s", site.waiting_line);
+  }
+  while (!complete.load(std::memory_order_acquire)) {
+    // Once a second per call site, as the client library's throttled logging does it.
+    const std::int64_t now = get_clock()->now().nanoseconds();
+    if (now - site.throttle->last_ns >= kWaitingLinePeriodNs) {
+      site.throttle->last_ns = now;
+      RCLCPP_INFO(get_logger(), "%s", site.waiting_line);
+    }
+    SleepMs(10);
+  }
+  complete.store(false);
+  return true;
+}
+
+template bool ArmSupervisorNode::CallArmService<ArmSupervisorNode::ArmGrab>(
+    const ArmCallSite &, rclcpp::Client<ArmGrab> &, const std::shared_ptr<ArmGrab::Request> &,
+    void (ArmSupervisorNode::*)(rclcpp::Client<ArmGrab>::SharedFuture), std::atomic<bool> &);
+template bool ArmSupervisorNode::CallArmService<ArmSupervisorNode::ArmRelease>(
+    const ArmCallSite &, rclcpp::Client<ArmRelease> &,
+    const std::shared_ptr<ArmRelease::Request> &,
+    void (ArmSupervisorNode::*)(rclcpp::Client<ArmRelease>::SharedFuture), std::atomic<bool> &);
+template bool ArmSupervisorNode::CallArmService<ArmSupervisorNode::ArmMoveJoints>(
+    const ArmCallSite &, rclcpp::Client<ArmMoveJoints> &,
+    const std::shared_ptr<ArmMoveJoints::Request> &,
+    void (ArmSupervisorNode::*)(rclcpp::Client<ArmMoveJoints>::SharedFuture),
+    std::atomic<bool> &);
+
+void ArmSupervisorNode::HandleArmAnswer(
+    const ArmAnswerRules & rules, const std::int32_t status, const std::string & errmsg)
+{
+  RCLCPP_INFO(get_logger(), "%s", rules.received_line);
+  (this->*rules.status).store(status);
+  PrintColouredLine(COLOR_YELLOW, rules.status_label + std::to_string(status));
+  const CallOutcome outcome = rules.judge(status);
+  std::vector<std::string> flags_set;
+  const auto set_flag = [this, &flags_set](
+                            std::atomic<bool> ArmSupervisorNode::*flag, const char * line) {
+    (this->*flag).store(true);
+    ARM_LOG_INFO(fmt::runtime(line), (this->*flag).load());
+    // The flag's name is the line's text before its colon.
+    const std::string text(line);
+    flags_set.push_back(text.substr(0, text.find(':')));
+  };
+  switch (outcome) {
     case CallOutcome::kSuccess:
-      RCLCPP_INFO(get_logger(), "Succeed to move to grab pose");
+      RCLCPP_INFO(get_logger(), "%s", rules.success_line);
       break;
     case CallOutcome::kErrorOnly:
-      ARM_LOG_ERROR(
-          "ErrorCode: {}, Failed to move to grab pose, errmsg: {}",
-          response->status,
-          response->errmsg);
+      ARM_LOG_ERROR(fmt::runtime(rules.error_line), status, errmsg);
       break;
     case CallOutcome::kErrorReplan:
-      ARM_LOG_ERROR(
-          "ErrorCode: {}, Failed to move to grab pose, errmsg: {}",
-          response->status,
-          response->errmsg);
-      is_grab_need_to_replan_.store(true);
-      ARM_LOG_INFO("is_grab_need_to_replan_: {}", is_grab_need_to_replan_.load());
+      ARM_LOG_ERROR(fmt::runtime(rules.error_line), status, errmsg);
+      if (rules.replan_flag != nullptr) {
+        set_flag(rules.replan_flag, rules.replan_flag_line);
+      } else {
+        set_flag(rules.recover_flag, rules.recover_flag_line);
+      }
       break;
     case CallOutcome::kErrorRecover:
-      ARM_LOG_ERROR(
-          "ErrorCode: {}, Failed to move to grab pose, errmsg: {}",
-          response->status,
-          response->errmsg);
-      is_grab_need_to_recover_.store(true);
-      ARM_LOG_INFO("is_grab_need_to_recover_: {}", is_grab_need_to_recover_.load());
+      ARM_LOG_ERROR(fmt::runtime(rules.error_line), status, errmsg);
+      set_flag(rules.recover_flag, rules.recover_flag_line);
       break;
   }
-  req_grab_complete_.store(true, std::memory_order_release);
+  if (EventsOn()) {
+    const std::string meaning = arm_status_meaning(status, outcome);
+    std::string summary = std::string(rules.service) + " answered " + std::to_string(status) +
+                          " (" + meaning + ")";
+    if (!flags_set.empty()) {
+      summary += ": " + JoinFlags(flags_set);
+    }
+    TaskEvent answered = NewEvent(TaskEvent::MOTION_ANSWERED, std::move(summary));
+    answered.service = rules.service;
+    answered.target_name = arm_call_target_.load();
+    answered.status = status;
+    answered.status_meaning = meaning;
+    answered.errmsg = errmsg;
+    answered.flags = flags_set;
+    EmitEvent(std::move(answered));
+  }
+  (this->*rules.complete).store(true, std::memory_order_release);
+}
+
+void ArmSupervisorNode::req_grab_callback(rclcpp::Client<ArmGrab>::SharedFuture future)
+{
+  static const ArmAnswerRules kRules{
+      "arm_grab",
+      "Succeed to receive response from arm grab service",
+      "arm grab status:",
+      "Succeed to move to grab pose",
+      "ErrorCode: {}, Failed to move to grab pose, errmsg: {}",
+      judge_grab_status,
+      &ArmSupervisorNode::arm_grab_status_,
+      &ArmSupervisorNode::is_grab_need_to_replan_,
+      "is_grab_need_to_replan_: {}",
+      &ArmSupervisorNode::is_grab_need_to_recover_,
+      "is_grab_need_to_recover_: {}",
+      &ArmSupervisorNode::req_grab_complete_};
+  const auto response = future.get();
+  HandleArmAnswer(kRules, response->status, response->errmsg);
 }
 
 void ArmSupervisorNode::req_release_callback(rclcpp::Client<ArmRelease>::SharedFuture future)
 {
+  // Release answers never ask for a replan; any other failure needs the arm recovered.
+  static const ArmAnswerRules kRules{
+      "arm_release",
+      "Succeed to receive response from arm release service",
+      "arm release status:",
+      "Succeed to move to release pose",
+      "ErrorCode: {}, Failed to move to release pose, errmsg: {}",
+      judge_release_status,
+      &ArmSupervisorNode::arm_release_status_,
+      nullptr,
+      nullptr,
+      &ArmSupervisorNode::is_release_need_to_recover_,
+      "is_release_need_to_recover_: {}",
+      &ArmSupervisorNode::req_release_complete_};
   const auto response = future.get();
-  RCLCPP_INFO(get_logger(), "Succeed to receive response from arm release service");
-  arm_release_status_.store(response->status);
-  PrintColouredLine(COLOR_YELLOW, "arm release status:" + std::to_string(response->status));
-  switch (judge_release_status(response->status)) {
-    case CallOutcome::kSuccess:
-      RCLCPP_INFO(get_logger(), "Succeed to move to release pose");
-      break;
-    case CallOutcome::kErrorOnly:
-      ARM_LOG_ERROR(
-          "ErrorCode: {}, Failed to move to release pose, errmsg: {}",
-          response->status,
-          response->errmsg);
-      break;
-    // Release answers never ask for a replan; any other failure needs the arm recovered.
-    case CallOutcome::kErrorReplan:
-    case CallOutcome::kErrorRecover:
-      ARM_LOG_ERROR(
-          "ErrorCode: {}, Failed to move to release pose, errmsg: {}",
-          response->status,
-          response->errmsg);
-      is_release_need_to_recover_.store(true);
-      ARM_LOG_INFO("is_release_need_to_recover_: {}", is_release_need_to_recover_.load());
-      break;
-  }
-  req_release_complete_.store(true, std::memory_order_release);
+  HandleArmAnswer(kRules, response->status, response->errmsg);
 }
 
 void ArmSupervisorNode::req_movejoints_callback(rclcpp::Client<ArmMoveJoints>::SharedFuture future)
 {
+  // Joint moves never ask for a replan; any other failure needs the arm recovered.
+  static const ArmAnswerRules kRules{
+      "arm_movejoints",
+      "Succeed to receive response from arm movejoints service",
+      "arm movejoints status:",
+      "Succeed to move to target joints pose",
+      "ErrorCode: {}, Failed to move to target joints pose, errmsg: {}",
+      judge_movejoints_status,
+      &ArmSupervisorNode::arm_movejoints_status_,
+      nullptr,
+      nullptr,
+      &ArmSupervisorNode::is_movejoints_need_to_recover_,
+      "is_movejoints_need_to_recover_: {}",
+      &ArmSupervisorNode::req_movejoints_complete_};
   const auto response = future.get();
-  RCLCPP_INFO(get_logger(), "Succeed to receive response from arm movejoints service");
-  arm_movejoints_status_.store(response->status);
-  PrintColouredLine(COLOR_YELLOW, "arm movejoints status:" + std::to_string(response->status));
-  switch (judge_movejoints_status(response->status)) {
-    case CallOutcome::kSuccess:
-      RCLCPP_INFO(get_logger(), "Succeed to move to target joints pose");
-      break;
-    case CallOutcome::kErrorOnly:
-      ARM_LOG_ERROR(
-          "ErrorCode: {}, Failed to move to target joints pose, errmsg: {}",
-          response->status,
-          response->errmsg);
-      break;
-    // Joint moves never ask for a replan; any other failure needs the arm recovered.
-    case CallOutcome::kErrorReplan:
-    case CallOutcome::kErrorRecover:
-      ARM_LOG_ERROR(
-          "ErrorCode: {}, Failed to move to target joints pose, errmsg: {}",
-          response->status,
-          response->errmsg);
-      is_movejoints_need_to_recover_.store(true);
-      ARM_LOG_INFO("is_movejoints_need_to_recover_: {}", is_movejoints_need_to_recover_.load());
-      break;
-  }
-  req_movejoints_complete_.store(true, std::memory_order_release);
+  HandleArmAnswer(kRules, response->status, response->errmsg);
 }
 
 void ArmSupervisorNode::PublishVoiceBroadcast(const std::int32_t code)

@@ -62,6 +62,13 @@ ArmSupervisorNode::ArmSupervisorNode(const rclcpp::NodeOptions & options)
   req_arm_movejoints_ = std::make_shared<ArmMoveJoints::Request>();
 
   InitializeSubscriber();
+
+  std::string task_events_topic = "/quorvel/arm_supervisor/task_events";
+  ReadParameter("task_events_topic", task_events_topic);
+  RCLCPP_INFO(
+      get_logger(), "task_events_topic: %s",
+      task_events_topic.empty() ? "(none: task events off)" : task_events_topic.c_str());
+  task_events_ = std::make_unique<TaskEventLog>(*this, task_events_topic);
 }
 
 void ArmSupervisorNode::InitializeSubscriber()

@@ -1,6 +1,9 @@
 // Joint moves and the recovery procedures. Their outcome is left in error_code_.
-#include <functional>
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <optional>
+#include <string>
 
 #include "console_output.hpp"
 #include "quorvel_arm_supervisor/arm_logger.hpp"
@@ -9,8 +12,6 @@
 
 namespace quorvel_arm_supervisor
 {
-
-using std::placeholders::_1;
 
 void ArmSupervisorNode::ArmAvoidObstacleMoveJoints(const JointArray & target_joints)
 {
@@ -21,26 +22,54 @@ void ArmSupervisorNode::ArmAvoidObstacleMoveJoints(const JointArray & target_joi
   }
   req_arm_movejoints_->target_joints = target_joints;
   PrintfFloat64MultiArray("arm start moving to joints: ", target_joints);
-  if (!WaitForService(
-          *arm_movejoints_client_,
-          "arm movejoints service not available, waiting again...",
-          "Interrupted while waiting for arm movejoints service. Exiting.")) {
+  static LineThrottle move_throttle;
+  const ArmCallSite move{
+      "arm_movejoints",
+      recovery_target_name_,
+      "arm movejoints service not available, waiting again...",
+      "Interrupted while waiting for arm movejoints service. Exiting.",
+      "waiting req_arm_movejoints to complete................",
+      false,
+      &move_throttle};
+  // Given up on shutdown: the recovery goes on checking the position.
+  CallArmService(
+      move, *arm_movejoints_client_, req_arm_movejoints_,
+      &ArmSupervisorNode::req_movejoints_callback, req_movejoints_complete_);
+}
+
+void ArmSupervisorNode::EmitRecoveryStarted(const char * procedure)
+{
+  if (!EventsOn()) {
     return;
   }
-  arm_movejoints_client_->async_send_request(
-      req_arm_movejoints_, std::bind(&ArmSupervisorNode::req_movejoints_callback, this, _1));
-  while (!req_movejoints_complete_.load(std::memory_order_acquire)) {
-    RCLCPP_INFO_THROTTLE(
-        get_logger(), *get_clock(), 1000, "waiting req_arm_movejoints to complete................");
-    SleepMs(10);
+  const std::string failed = arm_call_service_.load();
+  TaskEvent event = NewEvent(
+      TaskEvent::RECOVERY_STARTED,
+      std::string(procedure) + " started after the " + failed + " answer");
+  event.target_name = procedure;
+  event.service = failed;
+  EmitEvent(std::move(event));
+}
+
+void ArmSupervisorNode::EmitRecoveryEnded(const bool recovered)
+{
+  if (!EventsOn()) {
+    return;
   }
-  req_movejoints_complete_.store(false);
+  const std::int32_t code = error_code_.load();
+  TaskEvent event = NewEvent(
+      TaskEvent::RECOVERY_ENDED,
+      recovered ? "recovery succeeded" : "recovery failed: error_code " + std::to_string(code));
+  event.outcome = recovered ? "recovered" : "failed";
+  event.error_code = code;
+  EmitEvent(std::move(event));
 }
 
 void ArmSupervisorNode::ArmRecoverFunc()
 {
   is_grab_need_to_recover_.store(false);
   is_movejoints_need_to_recover_.store(false);
+  EmitRecoveryStarted("recover");
   PrintColouredLine(COLOR_MAGENTA, "Arm start recover---");
   SleepMs(arm_voice_broadcast_delay_);
 
@@ -55,12 +84,14 @@ void ArmSupervisorNode::ArmRecoverFunc()
     return;
   }
   error_code_.store(kTaskErrorRecovered);
+  EmitRecoveryEnded(true);
   PublishGripperOpen();
   SleepMs(1000);
 }
 
 void ArmSupervisorNode::ArmReleaseRecoverFunc()
 {
+  EmitRecoveryStarted("release recover");
   PrintColouredLine(COLOR_MAGENTA, "Arm start recover---");
   SleepMs(arm_voice_broadcast_delay_);
 
@@ -86,6 +117,7 @@ void ArmSupervisorNode::ArmReleaseRecoverFunc()
     return;
   }
   error_code_.store(kTaskErrorRecovered);
+  EmitRecoveryEnded(true);
 }
 
 bool ArmSupervisorNode::WaitForNormalArm(std::int32_t & abnormal_count)
@@ -115,6 +147,18 @@ bool ArmSupervisorNode::WaitOneAbnormalSecond(std::int32_t & abnormal_count)
       1000,
       "waiting arm controller state recover to complete................");
   SleepMs(1000);
+  if (EventsOn()) {
+    // The wait that finds the count at the threshold is the last one.
+    const std::int64_t waits = static_cast<std::int64_t>(abnormal_count) + 1;
+    const std::int64_t limit = static_cast<std::int64_t>(arm_recover_count_threshold_) + 1;
+    TaskEvent event = NewEvent(
+        TaskEvent::RECOVERY_ARM_ABNORMAL,
+        "waiting for a normal arm: " + std::to_string(waits) + " of at most " +
+            std::to_string(limit) + " s");
+    event.count = static_cast<std::int32_t>(std::min<std::int64_t>(waits, INT32_MAX));
+    event.threshold = static_cast<std::int32_t>(std::min<std::int64_t>(limit, INT32_MAX));
+    EmitEvent(std::move(event));
+  }
   // Compared before counting, so that the largest threshold cannot overflow the count.
   if (abnormal_count >= arm_recover_count_threshold_) {
     FailRecovery();
@@ -139,14 +183,31 @@ bool ArmSupervisorNode::ReachRecoveryPosition(
         configured_name,
         configured.data.size(),
         joint_num_);
+    EmitRecoveryEnded(false);
     return false;
   }
 
+  recovery_target_name_ = configured_name;
   ArmAvoidObstacleMoveJoints(*target);
   PublishVoiceBroadcast(arm_movejoints_status_.load());
   const auto start = std::chrono::system_clock::now();
-  while (!IsAtTargetJoints(CurrentJoints(), configured)) {
+  while (true) {
+    const JointArray current = CurrentJoints();
+    const bool reached = IsAtTargetJoints(current, configured);
+    EmitRecoveryPosition(configured_name, configured, current, reached);
+    if (reached) {
+      break;
+    }
     if (SecondsSince(start) > arm_movejoints_time_threshold_) {
+      if (EventsOn()) {
+        TaskEvent event = NewEvent(
+            TaskEvent::RECOVERY_TIME_LIMIT,
+            std::string(configured_name) + " not reached within " +
+                std::to_string(arm_movejoints_time_threshold_).substr(0, 6) + " s");
+        event.target_name = configured_name;
+        event.seconds = arm_movejoints_time_threshold_;
+        EmitEvent(std::move(event));
+      }
       FailRecovery();
       return false;
     }
@@ -169,6 +230,7 @@ void ArmSupervisorNode::FailRecovery()
 {
   error_code_.store(kTaskErrorArmAbnormal);
   ARM_LOG_ERROR("ErrorCode: {}, Arm status abnormal", kTaskErrorArmAbnormal);
+  EmitRecoveryEnded(false);
 }
 
 void ArmSupervisorNode::PublishGripperOpen()
@@ -176,6 +238,7 @@ void ArmSupervisorNode::PublishGripperOpen()
   std_msgs::msg::Int32MultiArray gripper_open_msg;
   gripper_open_msg.data = {100, 0};
   ctrl_io_pub_->publish(gripper_open_msg);
+  EmitGripper(true, "recovery");
 }
 
 }  // namespace quorvel_arm_supervisor

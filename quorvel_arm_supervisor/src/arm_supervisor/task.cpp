@@ -1,5 +1,7 @@
 // The task: pick cycles until nothing more can be grabbed.
+#include <cmath>
 #include <functional>
+#include <string>
 #include <memory>
 #include <mutex>
 
@@ -10,8 +12,6 @@
 
 namespace quorvel_arm_supervisor
 {
-
-using std::placeholders::_1;
 
 struct ArmSupervisorNode::TaskRun
 {
@@ -35,6 +35,18 @@ void ArmSupervisorNode::execute_task(const std::shared_ptr<GoalHandleArmTask> go
   run.gripper_close_msg.data = {100, 1};
 
   RCLCPP_INFO(get_logger(), "start arm task !");
+  if (EventsOn()) {
+    unique_identifier_msgs::msg::UUID goal_id;
+    goal_id.uuid = goal_handle->get_goal_id();
+    task_events_->BeginTask(goal_id);
+    TaskEvent started = NewEvent(
+        TaskEvent::TASK_STARTED, "task started: cmd " + std::to_string(run.goal->cmd));
+    started.cmd = run.goal->cmd;
+    // An object stops the arm when its distance, cut to a whole number, is below the threshold:
+    // that is, when it is nearer than the threshold rounded up.
+    started.distance = std::ceil(env_stop_threshold_);
+    EmitEvent(std::move(started));
+  }
   SleepMs(init_detect_delay_);
   RequestDetectTrash();
   PublishFeedback(run);
@@ -62,6 +74,10 @@ void ArmSupervisorNode::execute_task(const std::shared_ptr<GoalHandleArmTask> go
     // A canceled task forgets its given-up spots like any other end, so the next task's
     // result never lists what this one gave up.
     ResetTaskMemory();
+    TaskEvent ended = NewEvent(TaskEvent::TASK_ENDED, "task canceled");
+    ended.outcome = "canceled";
+    ended.error_code = run.result->error_code;
+    EmitEvent(std::move(ended));
     is_task_running_.store(false);
     goal_handle->canceled(run.result);
     RCLCPP_INFO(get_logger(), "Task canceled");
@@ -77,27 +93,27 @@ ArmSupervisorNode::CycleEnd ArmSupervisorNode::RunPickCycle(TaskRun & run)
   // Open.
   is_continue_to_grab_.store(false);
   ctrl_io_pub_->publish(run.gripper_open_msg);
+  EmitGripper(true, "before the grab");
   SleepMs(gripper_open_delay_);
   PublishFeedback(run);
   EnvDetectProcess();
 
   // Grab.
   RCLCPP_INFO(get_logger(), "arm start moving to grab_pose !");
-  if (!WaitForService(
-          *arm_grab_client_,
-          "grab trash service not available, waiting again...",
-          "Interrupted while waiting for grab trash service. Exiting.")) {
+  static LineThrottle grab_throttle;
+  static const ArmCallSite kGrab{
+      "arm_grab",
+      "grab_pose",
+      "grab trash service not available, waiting again...",
+      "Interrupted while waiting for grab trash service. Exiting.",
+      "waiting req_grab to complete................",
+      true,
+      &grab_throttle};
+  if (!CallArmService(
+          kGrab, *arm_grab_client_, req_grab_, &ArmSupervisorNode::req_grab_callback,
+          req_grab_complete_)) {
     return CycleEnd::kTaskAbandoned;
   }
-  arm_grab_client_->async_send_request(
-      req_grab_, std::bind(&ArmSupervisorNode::req_grab_callback, this, _1));
-  RCLCPP_INFO(get_logger(), "waiting req_grab to complete................");
-  while (!req_grab_complete_.load(std::memory_order_acquire)) {
-    RCLCPP_INFO_THROTTLE(
-        get_logger(), *get_clock(), 1000, "waiting req_grab to complete................");
-    SleepMs(10);
-  }
-  req_grab_complete_.store(false);
   PublishFeedback(run);
   EnvDetectProcess();
   PublishVoiceBroadcast(arm_grab_status_.load());
@@ -118,6 +134,7 @@ ArmSupervisorNode::CycleEnd ArmSupervisorNode::RunPickCycle(TaskRun & run)
   // Close on the trash.
   PrintPlainLine("hello world!");
   ctrl_io_pub_->publish(run.gripper_close_msg);
+  EmitGripper(false, "on the trash");
   SleepMs(gripper_close_delay_);
   EnvDetectProcess();
 
@@ -127,21 +144,20 @@ ArmSupervisorNode::CycleEnd ArmSupervisorNode::RunPickCycle(TaskRun & run)
   PrintPlainLine(
       format_joint_list("req_arm_release_->target_joints", req_arm_release_->target_joints.data));
   RCLCPP_INFO(get_logger(), "arm start moving to release_pose !");
-  if (!WaitForService(
-          *arm_release_client_,
-          "arm release service not available, waiting again...",
-          "Interrupted while waiting for arm release service. Exiting.")) {
+  static LineThrottle release_throttle;
+  static const ArmCallSite kRelease{
+      "arm_release",
+      "release_joints",
+      "arm release service not available, waiting again...",
+      "Interrupted while waiting for arm release service. Exiting.",
+      "waiting req_release to complete................",
+      true,
+      &release_throttle};
+  if (!CallArmService(
+          kRelease, *arm_release_client_, req_arm_release_,
+          &ArmSupervisorNode::req_release_callback, req_release_complete_)) {
     return CycleEnd::kTaskAbandoned;
   }
-  arm_release_client_->async_send_request(
-      req_arm_release_, std::bind(&ArmSupervisorNode::req_release_callback, this, _1));
-  RCLCPP_INFO(get_logger(), "waiting req_release to complete................");
-  while (!req_release_complete_.load(std::memory_order_acquire)) {
-    RCLCPP_INFO_THROTTLE(
-        get_logger(), *get_clock(), 1000, "waiting req_release to complete................");
-    SleepMs(10);
-  }
-  req_release_complete_.store(false);
   PublishFeedback(run);
   EnvDetectProcess();
   PublishVoiceBroadcast(arm_release_status_.load());
@@ -153,6 +169,7 @@ ArmSupervisorNode::CycleEnd ArmSupervisorNode::RunPickCycle(TaskRun & run)
     return EndAfterRecovery(run, "arm release recovered !", false);
   }
   ctrl_io_pub_->publish(run.gripper_open_msg);
+  EmitGripper(true, "to let the trash go");
   SleepMs(gripper_release_delay_);
   EnvDetectProcess();
 
@@ -190,25 +207,27 @@ void ArmSupervisorNode::FromReleasePoseToObservePose()
   req_arm_movejoints_->cmd = 0;
   req_arm_movejoints_->target_joints = observe_joints_;
   RCLCPP_INFO(get_logger(), "arm start moving to observe_pose !");
-  if (!WaitForService(
-          *arm_movejoints_client_,
-          "arm movejoints service not available, waiting again...",
-          "Interrupted while waiting for arm movejoints service. Exiting.")) {
-    return;
-  }
-  arm_movejoints_client_->async_send_request(
-      req_arm_movejoints_, std::bind(&ArmSupervisorNode::req_movejoints_callback, this, _1));
-  while (!req_movejoints_complete_.load(std::memory_order_acquire)) {
-    RCLCPP_INFO_THROTTLE(
-        get_logger(), *get_clock(), 1000, "waiting req_arm_movejoints to complete................");
-    SleepMs(10);
-  }
-  req_movejoints_complete_.store(false);
+  static LineThrottle observe_throttle;
+  static const ArmCallSite kObserve{
+      "arm_movejoints",
+      "observe_joints",
+      "arm movejoints service not available, waiting again...",
+      "Interrupted while waiting for arm movejoints service. Exiting.",
+      "waiting req_arm_movejoints to complete................",
+      false,
+      &observe_throttle};
+  // Given up on shutdown, the task goes on as if it had been answered.
+  CallArmService(
+      kObserve, *arm_movejoints_client_, req_arm_movejoints_,
+      &ArmSupervisorNode::req_movejoints_callback, req_movejoints_complete_);
 }
 
 void ArmSupervisorNode::PublishFeedback(TaskRun & run)
 {
   ++run.feedback->step_count;
+  if (EventsOn()) {
+    task_events_->SetStepCount(run.feedback->step_count);
+  }
   run.goal_handle->publish_feedback(run.feedback);
 }
 
@@ -217,6 +236,16 @@ void ArmSupervisorNode::FinishTask(TaskRun & run, const std::int32_t code)
   run.result->error_code = code;
   run.result->unable_grab_trashes = unable_grab_trashes_;
   ResetTaskMemory();
+  if (EventsOn()) {
+    TaskEvent ended = NewEvent(
+        TaskEvent::TASK_ENDED,
+        "task succeeded: error_code " + std::to_string(code) + ", " +
+            std::to_string(run.result->unable_grab_trashes.size()) + " trash(es) given up");
+    ended.outcome = "succeeded";
+    ended.error_code = code;
+    ended.items = run.result->unable_grab_trashes;
+    EmitEvent(std::move(ended));
+  }
   // Idle before the client hears of the end, so that a goal sent in answer to the result is
   // admitted. The next task thread starts working only once this one has let go of the task
   // gate.

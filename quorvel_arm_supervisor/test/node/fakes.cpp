@@ -358,6 +358,43 @@ std::vector<Clock::time_point> ScriptedArmController::GrabAnswerTimes() const
 
 // --- RobotOutputRecorder ---
 
+TaskEventRecorder::TaskEventRecorder(const std::string & name, const std::string & topic)
+    : rclcpp::Node(name)
+{
+  sub_ = create_subscription<TaskEvent>(
+      topic, rclcpp::QoS(rclcpp::KeepLast(2000)).reliable().transient_local(),
+      [this](const TaskEvent::ConstSharedPtr event) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back(*event);
+      });
+}
+
+std::vector<TaskEventRecorder::TaskEvent> TaskEventRecorder::Events() const
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  return events_;
+}
+
+std::vector<std::uint8_t> TaskEventRecorder::Kinds() const
+{
+  std::vector<std::uint8_t> kinds;
+  for (const TaskEvent & event : Events()) {
+    kinds.push_back(event.kind);
+  }
+  return kinds;
+}
+
+bool TaskEventRecorder::WaitForKind(
+    const std::uint8_t kind, const std::size_t count, const std::chrono::milliseconds timeout) const
+{
+  return WaitFor(
+      [this, kind, count] {
+        const auto kinds = Kinds();
+        return static_cast<std::size_t>(std::count(kinds.begin(), kinds.end(), kind)) >= count;
+      },
+      timeout);
+}
+
 RobotOutputRecorder::RobotOutputRecorder() : rclcpp::Node("robot_output_recorder")
 {
   voice_sub_ = create_subscription<std_msgs::msg::Int32>(

@@ -22,6 +22,7 @@
 #include <quorvel_interfaces/srv/arm_release.hpp>
 #include <quorvel_interfaces/srv/detect_trash.hpp>
 #include <quorvel_protocol/msg/trashes.hpp>
+#include <quorvel_task_events/msg/task_event.hpp>
 #include <rclcpp/rclcpp.hpp>
 #include <rclcpp_action/rclcpp_action.hpp>
 #include <sensor_msgs/msg/joint_state.hpp>
@@ -207,6 +208,27 @@ private:
   rclcpp::Subscription<std_msgs::msg::Int32>::SharedPtr voice_sub_;
   rclcpp::Subscription<std_msgs::msg::Int32MultiArray>::SharedPtr gripper_sub_;
   rclcpp::Subscription<std_msgs::msg::Bool>::SharedPtr recover_sub_;
+};
+
+// Records the supervisor's task events, as a viewer that may have joined late would (reliable,
+// transient local, as deep as the supervisor's history).
+class TaskEventRecorder : public rclcpp::Node
+{
+public:
+  using TaskEvent = quorvel_task_events::msg::TaskEvent;
+  explicit TaskEventRecorder(
+      const std::string & name = "task_event_recorder",
+      const std::string & topic = "/quorvel/arm_supervisor/task_events");
+  std::vector<TaskEvent> Events() const;
+  std::vector<std::uint8_t> Kinds() const;
+  // Waits until an event of `kind` has arrived `count` times.
+  bool WaitForKind(std::uint8_t kind, std::size_t count, std::chrono::milliseconds timeout) const;
+  std::size_t PublisherCount() const { return sub_->get_publisher_count(); }
+
+private:
+  mutable std::mutex mutex_;
+  std::vector<TaskEvent> events_;
+  rclcpp::Subscription<TaskEvent>::SharedPtr sub_;
 };
 
 // Feeds the environment detection and its enable switch.

@@ -13,6 +13,7 @@ void SupervisorTest::StartFakes(const ArmControllerNames & names)
   outputs_ = std::make_shared<RobotOutputRecorder>();
   environment_ = std::make_shared<EnvironmentFeed>();
   client_ = std::make_shared<TaskClient>();
+  events_ = std::make_shared<TaskEventRecorder>();
   fake_executor_ =
       std::make_unique<rclcpp::executors::MultiThreadedExecutor>(rclcpp::ExecutorOptions(), 8);
   fake_executor_->add_node(detector_);
@@ -20,6 +21,7 @@ void SupervisorTest::StartFakes(const ArmControllerNames & names)
   fake_executor_->add_node(outputs_);
   fake_executor_->add_node(environment_);
   fake_executor_->add_node(client_);
+  fake_executor_->add_node(events_);
   fake_thread_ = std::thread([this] {
     fake_executor_->spin();
     fake_spin_done_ = true;
@@ -130,6 +132,7 @@ void SupervisorTest::TearDown()
   fake_executor_.reset();
   supervisor_.reset();
   client_.reset();
+  events_.reset();
   environment_.reset();
   outputs_.reset();
   arm_.reset();

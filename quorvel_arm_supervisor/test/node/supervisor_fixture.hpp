@@ -53,6 +53,7 @@ protected:
   std::shared_ptr<RobotOutputRecorder> outputs_;
   std::shared_ptr<EnvironmentFeed> environment_;
   std::shared_ptr<TaskClient> client_;
+  std::shared_ptr<TaskEventRecorder> events_;
   std::shared_ptr<ArmSupervisorNode> supervisor_;
 
 private:
