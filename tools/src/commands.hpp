@@ -29,6 +29,7 @@ inline constexpr char kEnvDetectTopic[] = "/quorvel/env_detect_topic";
 inline constexpr char kVoiceTopic[] = "/arm/voice_broadcast";
 inline constexpr char kGripperTopic[] = "/robot/ctrl_io_topic";
 inline constexpr char kRecoverTopic[] = "/robot/recover_topic";
+inline constexpr char kTaskEventsTopic[] = "/quorvel/arm_supervisor/task_events";
 
 // ---- quorvel task -------------------------------------------------------------------------
 struct TaskOptions
@@ -38,6 +39,8 @@ struct TaskOptions
   std::string action = kDefaultAction;
   double server_timeout_s = 10.0;
   std::optional<double> timeout_s;  // for the result; none: as long as the task runs
+  bool events = true;               // print the goal's task events as they come
+  std::string events_topic = kTaskEventsTopic;
 };
 TaskOptions parse_task(const std::vector<std::string> & args);
 extern const char kTaskUsage[];
@@ -81,6 +84,7 @@ enum class EchoKind
   kVoice,
   kGripper,
   kRecover,
+  kEvents,
 };
 struct EchoOptions
 {

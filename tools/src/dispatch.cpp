@@ -25,7 +25,7 @@ const char kUsage[] =
     "  task     send an ArmTask goal, print its feedback and result (Ctrl-C cancels the goal)\n"
     "  cancel   cancel every goal of the action server\n"
     "  pub      publish arm-state, env-enable, joints or env-object\n"
-    "  echo     print voice, gripper or recover messages\n"
+    "  echo     print voice, gripper, recover messages or the task events\n"
     "  status   show which of the supervisor's endpoints are up\n"
     "\n"
     "'quorvel <command> --help' describes a command. Arguments after --ros-args go to the\n"

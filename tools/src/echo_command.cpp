@@ -7,6 +7,7 @@
 
 #include "codes.hpp"
 #include "commands.hpp"
+#include "event_text.hpp"
 #include "std_msgs/msg/bool.hpp"
 #include "std_msgs/msg/int32.hpp"
 #include "std_msgs/msg/int32_multi_array.hpp"
@@ -15,7 +16,7 @@ namespace quorvel_tools
 {
 
 const char kEchoUsage[] =
-    "usage: quorvel echo voice|gripper|recover [--count N] [--topic NAME]\n"
+    "usage: quorvel echo voice|gripper|recover|events [--count N] [--topic NAME]\n"
     "\n"
     "Prints the messages the supervisor publishes, one line each:\n"
     "  voice     std_msgs/Int32 on /arm/voice_broadcast, with the code's meaning: 1 common\n"
@@ -23,6 +24,10 @@ const char kEchoUsage[] =
     "            4 environment stop; other codes are arm statuses passed through\n"
     "  gripper   std_msgs/Int32MultiArray on /robot/ctrl_io_topic: [100, 0] open, [100, 1] close\n"
     "  recover   std_msgs/Bool on /robot/recover_topic\n"
+    "  events    the supervisor's task events (quorvel_task_events/TaskEvent on\n"
+    "            /quorvel/arm_supervisor/task_events): one line per step of a task, with its\n"
+    "            number, its time since the task started and its step count; the running\n"
+    "            task's events are printed from its start, also when it started earlier\n"
     "\n"
     "options:\n"
     "  --count N     stop after N messages (default: until Ctrl-C)\n"
@@ -42,6 +47,8 @@ const char * default_topic(EchoKind kind)
       return kGripperTopic;
     case EchoKind::kRecover:
       return kRecoverTopic;
+    case EchoKind::kEvents:
+      return kTaskEventsTopic;
   }
   return "";
 }
@@ -88,6 +95,37 @@ ExitCode echo(Session & session, const EchoOptions & options)
   return ExitCode::kOk;
 }
 
+// Events are read the way the supervisor keeps them: reliable and transient local, so that a
+// viewer started during a task still sees it from its start.
+ExitCode echo_events(Session & session, const EchoOptions & options)
+{
+  std::int64_t received = 0;
+  std::optional<builtin_interfaces::msg::Time> task_start;
+  auto subscription = session.node()->create_subscription<TaskEvent>(
+      options.topic,
+      rclcpp::QoS(rclcpp::KeepLast(2000)).reliable().transient_local(),
+      [&received, &task_start, &options](const std::shared_ptr<const TaskEvent> event) {
+        if (options.count && received >= *options.count) {
+          return;
+        }
+        ++received;
+        if (event->kind == TaskEvent::TASK_STARTED) {
+          task_start = event->stamp;
+        }
+        std::optional<double> since;
+        if (task_start) {
+          since = seconds_between(*task_start, event->stamp);
+        }
+        std::cout << format_event_line(*event, since) << std::endl;
+      });
+  std::cerr << "listening on " << options.topic << " (Ctrl-C stops)" << std::endl;
+  const auto enough = [&received, &options] { return options.count && received >= *options.count; };
+  while (session.interrupts() == 0 && !enough()) {
+    session.spin_until(enough, std::chrono::milliseconds(500));
+  }
+  return ExitCode::kOk;
+}
+
 }  // namespace
 
 EchoOptions parse_echo(const std::vector<std::string> & args)
@@ -118,8 +156,8 @@ EchoOptions parse_echo(const std::vector<std::string> & args)
   }
   if (words.size() != 1) {
     throw UsageError(
-        words.empty() ? "which output? voice, gripper or recover"
-                      : "one output at a time: voice, gripper or recover");
+        words.empty() ? "which output? voice, gripper, recover or events"
+                      : "one output at a time: voice, gripper, recover or events");
   }
   if (words[0] == "voice") {
     options.kind = EchoKind::kVoice;
@@ -127,8 +165,10 @@ EchoOptions parse_echo(const std::vector<std::string> & args)
     options.kind = EchoKind::kGripper;
   } else if (words[0] == "recover") {
     options.kind = EchoKind::kRecover;
+  } else if (words[0] == "events") {
+    options.kind = EchoKind::kEvents;
   } else {
-    throw UsageError("unknown output '" + words[0] + "' (voice, gripper or recover)");
+    throw UsageError("unknown output '" + words[0] + "' (voice, gripper, recover or events)");
   }
   options.topic = topic ? *topic : default_topic(options.kind);
   return options;
@@ -143,6 +183,8 @@ ExitCode run_echo(const EchoOptions & options, Session & session)
       return echo<std_msgs::msg::Int32MultiArray>(session, options);
     case EchoKind::kRecover:
       return echo<std_msgs::msg::Bool>(session, options);
+    case EchoKind::kEvents:
+      return echo_events(session, options);
   }
   return ExitCode::kFailure;
 }

@@ -13,6 +13,7 @@
 #include "action_server_wait.hpp"
 #include "codes.hpp"
 #include "commands.hpp"
+#include "event_text.hpp"
 #include "progress.hpp"
 #include "quorvel_interfaces/action/arm_task.hpp"
 
@@ -21,9 +22,12 @@ namespace quorvel_tools
 
 const char kTaskUsage[] =
     "usage: quorvel task [--cmd N] [--timeout S] [--server-timeout S] [--action NAME]\n"
+    "                    [--no-events] [--events-topic NAME]\n"
     "\n"
-    "Sends one ArmTask goal, prints each feedback (step_count) as it comes, then the result:\n"
-    "how the goal ended, its error_code and the trashes the task gave up on.\n"
+    "Sends one ArmTask goal, prints each feedback (step_count) and each of the goal's task events\n"
+    "(\"event: ...\": what the supervisor saw, chose, asked, got and decided) as they come, then\n"
+    "the result: how the goal ended, how long it took, its error_code and the trashes the task\n"
+    "gave up on. While it waits, its progress line says what the task is doing now.\n"
     "\n"
     "Ctrl-C while the goal runs asks the supervisor to cancel it and keeps waiting for the\n"
     "final result (the supervisor ends a canceled task once its pick cycles run out); a second\n"
@@ -34,6 +38,9 @@ const char kTaskUsage[] =
     "  --timeout S          stop waiting for the result after S seconds (default: no limit)\n"
     "  --server-timeout S   how long to look for the action server (default 10)\n"
     "  --action NAME        the action (default /quorvel_action/arm_task)\n"
+    "  --no-events          do not print the task events\n"
+    "  --events-topic NAME  the supervisor's task events (default\n"
+    "                       /quorvel/arm_supervisor/task_events)\n"
     "\n"
     "exit status: 0 the goal ended (succeeded, canceled or aborted); 1 rejected or lost;\n"
     "2 wrong arguments; 3 no server within --server-timeout or no result within --timeout;\n"
@@ -60,6 +67,10 @@ TaskOptions parse_task(const std::vector<std::string> & args)
           parse_positive(reader.option_value(name, value), "--server-timeout");
     } else if (name == "action") {
       options.action = check_ros_name(reader.option_value(name, value), "--action");
+    } else if (name == "no-events") {
+      options.events = false;
+    } else if (name == "events-topic") {
+      options.events_topic = check_ros_name(reader.option_value(name, value), "--events-topic");
     } else {
       throw_unknown_option(name);
     }
@@ -78,6 +89,7 @@ constexpr char kCommand[] = "quorvel task";
 // How long the server may be unreachable while a goal runs before the goal counts as lost.
 constexpr auto kServerLostAfter = std::chrono::seconds(5);
 constexpr auto kGoalAnswerLimit = std::chrono::seconds(10);
+constexpr auto kLastEventGrace = std::chrono::milliseconds(1000);
 
 const char * result_code_name(rclcpp_action::ResultCode code)
 {
@@ -147,6 +159,34 @@ ExitCode run_task(const TaskOptions & options, Session & session)
 
   std::optional<GoalHandle::WrappedResult> result;
   std::int32_t last_step = 0;
+
+  // The goal's task events. They may come before the goal's id is known (and events of earlier
+  // tasks come first from the supervisor's history), so they wait until then.
+  std::optional<rclcpp_action::GoalUUID> goal_id;
+  std::vector<TaskEvent> early_events;
+  std::string phase;
+  bool events_seen = false;
+  bool task_ended_seen = false;
+  const auto show_event = [&](const TaskEvent & event) {
+    progress.clear();
+    std::cout << "event: " << event.summary << std::endl;
+    phase = phase_after(event);
+    events_seen = true;
+    task_ended_seen = task_ended_seen || event.kind == TaskEvent::TASK_ENDED;
+  };
+  rclcpp::Subscription<TaskEvent>::SharedPtr events;
+  if (options.events) {
+    events = session.node()->create_subscription<TaskEvent>(
+        options.events_topic,
+        rclcpp::QoS(rclcpp::KeepLast(2000)).reliable().transient_local(),
+        [&goal_id, &early_events, &show_event](const std::shared_ptr<const TaskEvent> event) {
+          if (!goal_id) {
+            early_events.push_back(*event);
+          } else if (event->goal_id.uuid == *goal_id) {
+            show_event(*event);
+          }
+        });
+  }
   rclcpp_action::Client<ArmTask>::SendGoalOptions send_options;
   send_options.feedback_callback = [&progress, &last_step](
                                        GoalHandle::SharedPtr,
@@ -194,6 +234,13 @@ ExitCode run_task(const TaskOptions & options, Session & session)
   }
   std::cout << "goal accepted: cmd " << options.cmd << ", id "
             << rclcpp_action::to_string(goal_handle->get_goal_id()) << std::endl;
+  goal_id = goal_handle->get_goal_id();
+  for (const TaskEvent & event : early_events) {
+    if (event.goal_id.uuid == *goal_id) {
+      show_event(event);
+    }
+  }
+  early_events.clear();
 
   const auto start = std::chrono::steady_clock::now();
   auto server_seen = start;
@@ -240,14 +287,23 @@ ExitCode run_task(const TaskOptions & options, Session & session)
       return ExitCode::kFailure;
     }
     std::ostringstream detail;
-    detail << ", last step_count " << last_step;
+    detail << ", step " << last_step;
+    if (!phase.empty()) {
+      detail << ": " << phase;
+    }
     if (cancel_requested) {
       detail << ", cancel requested";
     }
     progress.update("waiting for the result", detail.str());
   }
+  const auto took = std::chrono::steady_clock::now() - sent;
+  // The events travel beside the result, on a topic of their own: give the task's last event
+  // a moment to arrive, so that the story is complete before the result is printed.
+  if (events_seen) {
+    session.spin_until([&task_ended_seen] { return task_ended_seen; }, kLastEventGrace);
+  }
   progress.clear();
-  print_result(*result, std::chrono::steady_clock::now() - sent);
+  print_result(*result, took);
   return result->code == rclcpp_action::ResultCode::UNKNOWN ? ExitCode::kFailure : ExitCode::kOk;
 }
 

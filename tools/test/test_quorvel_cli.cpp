@@ -10,6 +10,7 @@
 #include "codes.hpp"
 #include "commands.hpp"
 #include "dispatch.hpp"
+#include "event_text.hpp"
 #include "progress.hpp"
 
 namespace quorvel_tools
@@ -152,6 +153,55 @@ TEST(QuorvelCli, OptionsTakeBothFormsAndNegativeNumbersStayPositional)
   EXPECT_EQ(*echo.count, 3);
   EXPECT_EQ(parse_echo({"voice"}).topic, kVoiceTopic);
   EXPECT_EQ(parse_echo({"recover"}).topic, kRecoverTopic);
+  EXPECT_EQ(parse_echo({"events"}).kind, EchoKind::kEvents);
+  EXPECT_EQ(parse_echo({"events"}).topic, kTaskEventsTopic);
+
+  const TaskOptions with_events = parse_task({"--no-events", "--events-topic", "/desk/events"});
+  EXPECT_FALSE(with_events.events);
+  EXPECT_EQ(with_events.events_topic, "/desk/events");
+  EXPECT_TRUE(parse_task({}).events);
+  EXPECT_EQ(parse_task({}).events_topic, kTaskEventsTopic);
+}
+
+// An event line says which event, when, at which step and what happened; the phase says what
+// the task does next, and an unknown kind from a newer supervisor still prints.
+TEST(QuorvelEvents, LinesAndPhasesInWords)
+{
+  TaskEvent event;
+  event.seq = 12;
+  event.step_count = 2;
+  event.kind = TaskEvent::MOTION_SENT;
+  event.service = "arm_grab";
+  event.target_name = "grab_pose";
+  event.summary = "arm_grab: moving to grab_pose";
+  EXPECT_EQ(
+      format_event_line(event, 1.234), "#12  +1.23 s  step 2  MOTION_SENT  arm_grab: moving to grab_pose");
+  EXPECT_EQ(
+      format_event_line(event, std::nullopt),
+      "#12  +? s  step 2  MOTION_SENT  arm_grab: moving to grab_pose");
+  EXPECT_EQ(phase_after(event), "moving to grab_pose");
+
+  event.kind = TaskEvent::RECOVERY_ARM_ABNORMAL;
+  event.count = 3;
+  event.threshold = 11;
+  EXPECT_EQ(phase_after(event), "recovering: waiting for a normal arm (3 of 11 s)");
+  event.kind = TaskEvent::ENV_STOP_HELD;
+  event.distance = 1.2F;
+  EXPECT_EQ(phase_after(event), "held: an object at 1.20");
+  event.kind = TaskEvent::TASK_ENDED;
+  event.outcome = "succeeded";
+  event.error_code = 102300003;
+  EXPECT_EQ(phase_after(event), "finished: succeeded, error_code 102300003");
+  event.kind = 200;
+  EXPECT_EQ(event_kind_name(event.kind), "KIND_200");
+
+  builtin_interfaces::msg::Time from;
+  from.sec = 10;
+  from.nanosec = 900000000;
+  builtin_interfaces::msg::Time to;
+  to.sec = 12;
+  to.nanosec = 100000000;
+  EXPECT_NEAR(seconds_between(from, to), 1.2, 1e-9);
 }
 
 TEST(QuorvelCodes, MeaningsShownForTheSupervisorsCodes)

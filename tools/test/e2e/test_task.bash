@@ -40,6 +40,24 @@ e2e_expect mock 'starting arm release' 3
 e2e_expect mock 'starting arm movejoints' 3
 e2e_expect mock 'starting detect' 4
 
+# What the task did, in words, as the tool printed it while it waited.
+e2e_expect task '^event: task started: cmd 1$' 1
+e2e_expect task '^event: arm_grab answered 102100000 \(success\)$' 3
+e2e_expect task '^event: spot \(-0\.32, 0, -0\.176\) given up after 3 choices in a row$' 1
+e2e_expect task '^event: detection: 1 item\(s\), none to choose$' 1
+e2e_expect task '^event: task succeeded: error_code 102300000, 1 trash\(es\) given up$' 1
+started=$(e2e_line task '^event: task started')
+ended=$(e2e_line task '^event: task succeeded')
+result=$(e2e_line task '^result: succeeded')
+((started < ended && ended < result)) || e2e_fail "the events are out of order with the result"
+
+# A viewer that starts after the task still gets its events, numbered, with their times.
+e2e_start events "$QUORVEL_TOOL" echo events --count 3
+e2e_expect_exit events 20 0
+e2e_expect events '^#1  \+0\.00 s  step 0  TASK_STARTED  task started: cmd 1$' 1
+e2e_expect events '^#2  \+[0-9.]+ s  step 0  DETECT_REQUESTED  asking for a detection$' 1
+e2e_expect events '^#3  \+[0-9.]+ s  step 0  DETECT_ANSWERED  detection: 1 item\(s\), chose #1 \(type 1\) at distance 0\.365$' 1
+
 # Ctrl-C on the tool while the next task grabs: the goal is canceled once the supervisor runs
 # out of pick cycles, and the tool reports that end and exits 0.
 e2e_start canceled "$QUORVEL_TOOL" task --timeout 60
