@@ -29,6 +29,7 @@ inline constexpr char kEnvDetectTopic[] = "/quorvel/env_detect_topic";
 inline constexpr char kVoiceTopic[] = "/arm/voice_broadcast";
 inline constexpr char kGripperTopic[] = "/robot/ctrl_io_topic";
 inline constexpr char kRecoverTopic[] = "/robot/recover_topic";
+inline constexpr char kTaskEventsTopic[] = "/quorvel/arm_supervisor/task_events";
 
 // ---- quorvel task -------------------------------------------------------------------------
 struct TaskOptions
@@ -104,6 +105,20 @@ struct StatusOptions
 StatusOptions parse_status(const std::vector<std::string> & args);
 extern const char kStatusUsage[];
 ExitCode run_status(const StatusOptions & options, Session & session);
+
+// ---- quorvel dashboard --------------------------------------------------------------------
+inline constexpr int kDefaultDashboardPort = 8765;
+struct DashboardOptions
+{
+  bool help = false;
+  int port = kDefaultDashboardPort;
+  std::string bind = "127.0.0.1";
+  std::string action = kDefaultAction;
+  std::string detect_service = kDefaultDetectService;
+};
+DashboardOptions parse_dashboard(const std::vector<std::string> & args);
+extern const char kDashboardUsage[];
+ExitCode run_dashboard(const DashboardOptions & options, Session & session);
 
 }  // namespace quorvel_tools
 
