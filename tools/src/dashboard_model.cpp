@@ -370,7 +370,7 @@ std::string DashboardModel::clip(const std::string & text) const
   while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
     --end;
   }
-  return text.substr(0, end) + "…";
+  return text.substr(0, end) + "\xe2\x80\xa6";  // an ellipsis
 }
 
 void DashboardModel::on_task_event(const TaskEvent & event)
@@ -422,6 +422,8 @@ void DashboardModel::begin_task(const TaskEvent & event, bool start_seen)
   timeline_first_ = 0;
   detection_ = Detection{};
   target_.reset();
+  grab_target_.reset();
+  picked_.clear();
   touch(Section::kWorkspace);
 }
 
@@ -492,12 +494,18 @@ void DashboardModel::apply_details(const TaskEvent & event)
       if (event.service == "arm_grab") {
         const auto & p = event.target_position;
         target_ = Point3{p.x, p.y, p.z};
+        grab_target_ = target_;
         touch(Section::kWorkspace);
       }
       break;
     case TaskEvent::GRIPPER_OPENED:
       if (event.target_name == "release") {
         ++task_.picked;
+        if (grab_target_ && picked_.size() < limits_.picked_spots) {
+          picked_.push_back(*grab_target_);
+          touch(Section::kWorkspace);
+        }
+        grab_target_.reset();
       }
       gripper_ = "open";
       gripper_ms_ = stamp_ms(event);
@@ -576,7 +584,7 @@ void DashboardModel::on_gripper_command(const std::vector<std::int32_t> & data, 
     for (std::size_t i = 0; i < data.size() && i < 8; ++i) {
       text += (i == 0 ? "" : ", ") + std::to_string(data[i]);
     }
-    gripper_ = text + (data.size() > 8 ? ", …]" : "]");
+    gripper_ = text + (data.size() > 8 ? ", ...]" : "]");
   }
   gripper_ms_ = now_ms;
   touch(Section::kArm);
@@ -715,6 +723,7 @@ nlohmann::json DashboardModel::section(Section section) const
           {"detection", nullptr},
           {"target", nullptr},
           {"given_up", nlohmann::json::array()},
+          {"picked", nlohmann::json::array()},
       };
       if (detection_.known) {
         workspace["detection"] = {
@@ -731,6 +740,9 @@ nlohmann::json DashboardModel::section(Section section) const
       }
       for (const Point3 & p : given_up_) {
         workspace["given_up"].push_back(point_json(p.x, p.y, p.z));
+      }
+      for (const Point3 & p : picked_) {
+        workspace["picked"].push_back(point_json(p.x, p.y, p.z));
       }
       return workspace;
     }

@@ -76,6 +76,7 @@ struct ModelLimits
   std::size_t voice = 12;
   std::size_t detection_items = 100;
   std::size_t given_up_spots = 100;
+  std::size_t picked_spots = 100;
   std::size_t env_objects = 100;
   std::size_t joints = 16;
   std::size_t text_bytes = 300;
@@ -212,6 +213,8 @@ private:
   Detection detection_;
   std::vector<Point3> given_up_;
   std::optional<Point3> target_;
+  std::optional<Point3> grab_target_;  // of the last grab sent
+  std::vector<Point3> picked_;         // grab targets of this task's trashes dropped in the bin
 
   // Surroundings.
   bool objects_known_ = false;

@@ -84,6 +84,12 @@
     $('link').className = 'link ' + (up ? 'link-up' : 'link-down');
     $('link-text').textContent = text;
     document.body.classList.toggle('offline', !up && everConnected);
+    if (!up) {
+      $('endpoints-summary').textContent = 'endpoints unknown';
+      $('endpoints-summary').className = 'pill';
+    } else if (state.endpoints) {
+      renderEndpoints();
+    }
     updateButtons();
   }
 
@@ -143,10 +149,17 @@
 
   // ---- timeline ------------------------------------------------------------------------
 
+  // The timeline follows its newest event unless the reader scrolled up to older ones.
+  var followTimeline = true;
+
+  function followIfWanted() {
+    var list = $('timeline');
+    if (followTimeline) { list.scrollTop = list.scrollHeight; }
+  }
+
   function applyTimeline(data, replay) {
     if (!data) { return; }
     var list = $('timeline');
-    var atBottom = list.scrollHeight - list.scrollTop - list.clientHeight < 30;
     if (data.reset || data.task !== state.timelineTask) {
       state.timeline = [];
       state.timelineTask = data.task;
@@ -170,7 +183,7 @@
       if (list.firstChild) { list.removeChild(list.firstChild); }
     }
     if (window.quorvelRenderLog.length > 5000) { window.quorvelRenderLog.splice(0, 1000); }
-    if (atBottom || replay) { list.scrollTop = list.scrollHeight; }
+    followIfWanted();
     $('timeline-empty').hidden = state.timeline.length > 0;
     var task = state.task;
     $('timeline-note').textContent = state.timeline.length ?
@@ -250,9 +263,6 @@
     if (t.events_missed > 0) {
       flags.appendChild(el('span', 'flag', t.events_missed + ' event' + (t.events_missed === 1 ? '' : 's') + ' missed'));
     }
-    if (state.workspace && state.workspace.env_stop && state.workspace.env_stop.held && t.running) {
-      flags.appendChild(el('span', 'flag', 'environment stop'));
-    }
     tick();
     updateButtons();
   }
@@ -285,12 +295,13 @@
 
   var NICE = [1, 1.5, 2, 2.5, 3, 4, 5, 6, 8, 10, 15, 20];
 
-  function viewRadius(ws, sur) {
+  // The scale follows the stop distance and the trashes; objects farther out are pinned to the
+  // edge with their distance, so that one far object does not shrink the table to a dot.
+  function viewRadius(ws) {
     var r = Math.max(1.2, (ws ? ws.stop_distance || 0 : 0) * 1.12);
     function grow(x, y) { if (isNum(x) && isNum(y)) { r = Math.max(r, Math.hypot(x, y) * 1.1); } }
     if (ws && ws.detection) { ws.detection.items.forEach(function (i) { grow(i.x, i.y); }); }
     if (ws) { ws.given_up.forEach(function (p) { grow(p.x, p.y); }); }
-    if (sur && sur.objects) { sur.objects.forEach(function (o) { grow(o.x, o.y); }); }
     for (var i = 0; i < NICE.length; ++i) { if (NICE[i] >= r) { return NICE[i]; } }
     return NICE[NICE.length - 1];
   }
@@ -309,7 +320,7 @@
     var root = $('workspace');
     clear(root);
     var size = 520, c = size / 2, pad = 22;
-    var radius = viewRadius(ws, sur);
+    var radius = viewRadius(ws);
     var k = (c - pad) / radius;               // pixels per metre
     // x points forward (up), y to the left, as seen from above.
     function sx(x, y) { return c - y * k; }
@@ -319,9 +330,10 @@
     var step = ringStep(radius);
     for (var d = step; d <= radius + 1e-9; d += step) {
       root.appendChild(svg('circle', { cx: c, cy: c, r: d * k, 'class': 'ws-ring' }));
-      var a = -Math.PI / 4;
+      // Along the lower right, away from the reach and stop labels at the top.
+      var a = Math.PI / 4;
       root.appendChild(svg('text', {
-        x: c + Math.cos(a) * d * k + 3, y: c + Math.sin(a) * d * k - 3, 'class': 'ws-ring-label'
+        x: c + Math.cos(a) * d * k + 2, y: c + Math.sin(a) * d * k + 11, 'class': 'ws-ring-label'
       }, trimNum(d) + ' m'));
     }
     root.appendChild(svg('line', { x1: pad / 2, y1: c, x2: size - pad / 2, y2: c, 'class': 'ws-axis' }));
@@ -343,11 +355,11 @@
     }
 
     // The arm's origin and its axes.
-    var arrow = Math.min(0.35 * k, 46);
+    var arrow = 22;
     root.appendChild(svg('line', { x1: c, y1: c, x2: c, y2: c - arrow, 'class': 'ws-arrow' }));
     root.appendChild(svg('line', { x1: c, y1: c, x2: c - arrow, y2: c, 'class': 'ws-arrow' }));
-    root.appendChild(svg('text', { x: c + 4, y: c - arrow + 4, 'class': 'ws-arrow-label' }, 'x'));
-    root.appendChild(svg('text', { x: c - arrow - 2, y: c - 5, 'class': 'ws-arrow-label' }, 'y'));
+    root.appendChild(svg('text', { x: c - 3, y: c - arrow - 3, 'class': 'ws-arrow-label' }, 'x'));
+    root.appendChild(svg('text', { x: c - arrow - 9, y: c + 4, 'class': 'ws-arrow-label' }, 'y'));
     root.appendChild(svg('circle', { cx: c, cy: c, r: 9, 'class': 'ws-robot-ring' }));
     root.appendChild(svg('circle', { cx: c, cy: c, r: 4, 'class': 'ws-robot' }));
 
@@ -366,14 +378,33 @@
       var stale = now() - sur.received_ms > STALE_MS;
       sur.objects.forEach(function (o) {
         if (!isNum(o.x) || !isNum(o.y)) { return; }
-        if (!within(o.x, o.y)) { offscale++; return; }
         var near = isNum(stop) && o.distance < stop;
-        var dot = svg('circle', {
-          cx: sx(o.x, o.y), cy: sy(o.x, o.y), r: 7,
-          'class': 'ws-object' + (near ? ' near' : '') + (stale ? ' stale' : '')
-        });
-        dot.appendChild(svg('title', {}, 'object at (' + fmt(o.x, 2) + ', ' + fmt(o.y, 2) + '), ' + fmt(o.distance, 2) + ' m'));
-        root.appendChild(dot);
+        var cls = 'ws-object' + (near ? ' near' : '') + (stale ? ' stale' : '');
+        var tip = 'object at (' + fmt(o.x, 2) + ', ' + fmt(o.y, 2) + '), ' + fmt(o.distance, 2) + ' m';
+        if (within(o.x, o.y)) {
+          var dot = svg('circle', { cx: sx(o.x, o.y), cy: sy(o.x, o.y), r: 7, 'class': cls });
+          dot.appendChild(svg('title', {}, tip));
+          root.appendChild(dot);
+          return;
+        }
+        // Beyond the view: a marker on the edge, pointing at it.
+        var f = (radius * 0.97) / Math.hypot(o.x, o.y);
+        var ex = sx(o.x * f, o.y * f), ey = sy(o.x * f, o.y * f);
+        var ang = Math.atan2(ey - c, ex - c);
+        var s1 = 9, w = 0.5;
+        var pts = [
+          [ex + Math.cos(ang) * s1, ey + Math.sin(ang) * s1],
+          [ex + Math.cos(ang + Math.PI - w) * s1, ey + Math.sin(ang + Math.PI - w) * s1],
+          [ex + Math.cos(ang + Math.PI + w) * s1, ey + Math.sin(ang + Math.PI + w) * s1]
+        ].map(function (p) { return p[0].toFixed(1) + ',' + p[1].toFixed(1); }).join(' ');
+        var mark = svg('polygon', { points: pts, 'class': cls });
+        mark.appendChild(svg('title', {}, tip + ' (beyond the view)'));
+        root.appendChild(mark);
+        var lx = ex - Math.cos(ang) * 16, ly = ey - Math.sin(ang) * 16 + 4;
+        root.appendChild(svg('text', {
+          x: lx, y: ly, 'text-anchor': Math.cos(ang) > 0.3 ? 'end' : (Math.cos(ang) < -0.3 ? 'start' : 'middle'),
+          'class': 'ws-offscale-label'
+        }, fmt(o.distance, 1) + ' m'));
       });
       note = sur.total + ' object' + (sur.total === 1 ? '' : 's') + ' around' +
         (isNum(sur.nearest) ? ', nearest ' + fmt(sur.nearest, 2) + ' m' : '') +
@@ -390,6 +421,21 @@
         g.appendChild(svg('line', { x1: x - s, y1: y - s, x2: x + s, y2: y + s, 'class': 'ws-given-up' }));
         g.appendChild(svg('line', { x1: x - s, y1: y + s, x2: x + s, y2: y - s, 'class': 'ws-given-up' }));
         g.appendChild(svg('title', {}, 'given-up spot (' + fmt(p.x, 3) + ', ' + fmt(p.y, 3) + ')'));
+        root.appendChild(g);
+      });
+    }
+
+    // Where this task's trashes were picked.
+    if (ws && ws.picked) {
+      ws.picked.forEach(function (p) {
+        if (!isNum(p.x) || !isNum(p.y) || !within(p.x, p.y)) { return; }
+        var x = sx(p.x, p.y), y = sy(p.x, p.y);
+        var g = svg('g', { 'class': 'ws-picked' });
+        g.appendChild(svg('circle', { cx: x, cy: y, r: 6 }));
+        g.appendChild(svg('path', {
+          d: 'M' + (x - 3) + ' ' + y + ' l2.2 2.4 l4 -4.6', 'class': 'ws-picked-check'
+        }));
+        g.appendChild(svg('title', {}, 'picked at (' + fmt(p.x, 3) + ', ' + fmt(p.y, 3) + ')'));
         root.appendChild(g);
       });
     }
@@ -612,6 +658,19 @@
   }
 
   document.addEventListener('DOMContentLoaded', function () {
+    var list = $('timeline');
+    // Only the reader scrolls up; following scrolls always go down.
+    var lastTop = 0;
+    list.addEventListener('scroll', function () {
+      if (list.scrollHeight - list.scrollTop - list.clientHeight < 24) {
+        followTimeline = true;
+      } else if (list.scrollTop < lastTop) {
+        followTimeline = false;
+      }
+      lastTop = list.scrollTop;
+    });
+    // The card changes height as the task card above grows or shrinks.
+    if (window.ResizeObserver) { new ResizeObserver(followIfWanted).observe(list); }
     $('send-task').addEventListener('click', function () { press('/api/task', '{"cmd": 1}'); });
     $('cancel-task').addEventListener('click', function () { press('/api/cancel', ''); });
     renderWorkspace();
