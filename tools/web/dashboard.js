@@ -185,6 +185,7 @@
     if (window.quorvelRenderLog.length > 5000) { window.quorvelRenderLog.splice(0, 1000); }
     followIfWanted();
     $('timeline-empty').hidden = state.timeline.length > 0;
+    list.hidden = state.timeline.length === 0;
     var task = state.task;
     $('timeline-note').textContent = state.timeline.length ?
       state.timeline.length + ' event' + (state.timeline.length === 1 ? '' : 's') +

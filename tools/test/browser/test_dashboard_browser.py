@@ -184,9 +184,15 @@ def check_result(driver, args):
 def screenshot(driver, path):
     """The whole page, not only the window."""
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-    height = driver.execute_script('return document.documentElement.scrollHeight;')
-    driver.set_window_size(1440, max(900, min(int(height), 4000)))
-    time.sleep(0.3)  # let the page lay itself out at the new size
+    # The window's outer size is not its viewport: grow it until the page fits.
+    for _ in range(4):
+        inner, full = driver.execute_script(
+            'return [window.innerHeight, document.documentElement.scrollHeight];')
+        if inner >= full:
+            break
+        size = driver.get_window_size()
+        driver.set_window_size(1440, min(size['height'] + full - inner, 4000))
+        time.sleep(0.3)  # let the page lay itself out at the new size
     driver.save_screenshot(path)
     log('screenshot: %s' % path)
 
