@@ -230,8 +230,14 @@
     var icon = $('task-state-icon');
     var flags = $('task-flags');
     clear(flags);
+    var note = $('task-note');
+    var blind = !!(state.endpoints && state.endpoints.known && !state.endpoints.task_event_publishers);
+    note.hidden = !blind;
+    note.textContent = blind ? 'Nothing publishes the supervisor\'s task events, so what a task ' +
+      'does cannot be shown here (no supervisor, or one without task events). The buttons still ' +
+      'work; the arm, the announcements and the endpoints stay live.' : '';
     if (!t || !t.known) {
-      $('task-phase').textContent = 'no task yet';
+      $('task-phase').textContent = blind ? 'no task events' : 'no task yet';
       $('task-goal').textContent = '';
       icon.className = 'state-icon state-idle';
       ['task-steps', 'task-elapsed', 'task-picked', 'task-given-up'].forEach(function (id) {

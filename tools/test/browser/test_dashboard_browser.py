@@ -11,6 +11,14 @@ timeline (window.quorvelRenderLog), for the events that came after the page was 
 Unless --bench: then presses "Send task" on the page and waits for that task's outcome, and
 stops and restarts the dashboard to see the page show the loss and reconnect by itself.
 
+A --desk command is split like a shell line. Its program is a path, a name on PATH, or the name
+of an installed ROS program (AMENT_PREFIX_PATH/lib/<package>/<name>); "@share:<package>@" in
+its arguments stands for that package's installed share directory. For example, the real
+supervisor and the simulated arm:
+  --desk "arm_sim --ros-args -p scene:=clear_table"
+  --desk "arm_supervisor --ros-args --params-file
+          @share:quorvel_arm_supervisor@/config/arm_supervisor_params.yaml"
+
 Exit status: 0 passed, 1 failed, 77 skipped (no chromium, chromedriver or selenium).
 Environment: ROS_DOMAIN_ID (the test's own), ROS_LOCALHOST_ONLY=1.
 """
@@ -88,6 +96,35 @@ class Program:
 
     def tail(self, lines=30):
         return '\n'.join(self.text().splitlines()[-lines:])
+
+
+def ament_prefixes():
+    return [p for p in os.environ.get('AMENT_PREFIX_PATH', '').split(':') if p]
+
+
+def desk_command(line):
+    """The argv of a --desk line, with its program and share directories found."""
+    def share(match):
+        for prefix in ament_prefixes():
+            path = os.path.join(prefix, 'share', match.group(1))
+            if os.path.isdir(path):
+                return path
+        raise Failure('no installed package %s under AMENT_PREFIX_PATH' % match.group(1))
+
+    argv = [re.sub(r'@share:([A-Za-z0-9_]+)@', share, word) for word in shlex.split(line)]
+    if not argv:
+        raise Failure('an empty --desk command')
+    program = argv[0]
+    if os.sep not in program and not shutil.which(program):
+        for prefix in ament_prefixes():
+            lib = os.path.join(prefix, 'lib')
+            for package in sorted(os.listdir(lib)) if os.path.isdir(lib) else []:
+                candidate = os.path.join(lib, package, program)
+                if os.path.isfile(candidate) and os.access(candidate, os.X_OK):
+                    argv[0] = candidate
+                    return argv
+        raise Failure('program %s not found on PATH nor under AMENT_PREFIX_PATH' % program)
+    return argv
 
 
 def wait_until(what, condition, seconds, step=0.1):
@@ -211,7 +248,7 @@ def run(args, workdir, programs):
         return SKIP
 
     for index, command in enumerate(args.desk):
-        programs.append(Program('desk%d' % (index + 1), shlex.split(command), workdir))
+        programs.append(Program('desk%d' % (index + 1), desk_command(command), workdir))
 
     def start_dashboard(name):
         program = Program(name, [args.quorvel, 'dashboard', '--port', str(args.port)], workdir)
