@@ -9,8 +9,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <action_msgs/srv/cancel_goal.hpp>
@@ -253,8 +253,10 @@ bool advance(
       return answer(409, "nothing to cancel: no task is running");
     }
     if (now >= item.deadline) {
-      return answer(504, "no answer from " + action_name + " within " +
-                             std::to_string(kAnswerWait.count()) + " s");
+      return answer(
+          504,
+          "no answer from " + action_name + " within " + std::to_string(kAnswerWait.count()) +
+              " s");
     }
     return false;
   } catch (const std::exception & error) {
@@ -295,9 +297,8 @@ ExitCode run_dashboard(const DashboardOptions & options, Session & session)
       kArmStateTopic,
       rclcpp::QoS(10),
       [&hub](const std::shared_ptr<const std_msgs::msg::Bool> message) {
-        hub.update([&message](DashboardModel & model) {
-          model.on_arm_state(message->data, wall_ms());
-        });
+        hub.update(
+            [&message](DashboardModel & model) { model.on_arm_state(message->data, wall_ms()); });
       });
   auto gripper = node->create_subscription<std_msgs::msg::Int32MultiArray>(
       kGripperTopic,
@@ -311,7 +312,8 @@ ExitCode run_dashboard(const DashboardOptions & options, Session & session)
       kVoiceTopic,
       rclcpp::QoS(10),
       [&hub](const std::shared_ptr<const std_msgs::msg::Int32> message) {
-        hub.update([&message](DashboardModel & model) { model.on_voice(message->data, wall_ms()); });
+        hub.update(
+            [&message](DashboardModel & model) { model.on_voice(message->data, wall_ms()); });
       });
   // Best effort takes both kinds of publisher; for a picture of many per second a lost one
   // does not matter.

@@ -14,7 +14,7 @@ std::int64_t wall_ms()
 }
 
 DashboardHub::DashboardHub(std::size_t max_streams, std::chrono::milliseconds frequent_period)
-: max_streams_(max_streams), frequent_period_(frequent_period)
+    : max_streams_(max_streams), frequent_period_(frequent_period)
 {
 }
 

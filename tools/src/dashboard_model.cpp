@@ -467,7 +467,8 @@ void DashboardModel::apply_details(const TaskEvent & event)
       target_.reset();
       if (event.chosen_index >= 0 &&
           static_cast<std::size_t>(event.chosen_index) < event.items.size()) {
-        const auto & p = event.items[static_cast<std::size_t>(event.chosen_index)].grab_pose.position;
+        const auto & p =
+            event.items[static_cast<std::size_t>(event.chosen_index)].grab_pose.position;
         target_ = Point3{p.x, p.y, p.z};
       }
       touch(Section::kWorkspace);
@@ -551,9 +552,9 @@ void DashboardModel::end_task(const TaskEvent & event)
       {"picked", task_.picked},
       {"ended_ms", ended},
   };
-  outcome["duration_s"] =
-      task_.start_seen ? number(static_cast<double>(ended - task_.started_ms) / 1000.0, 1)
-                       : nlohmann::json(nullptr);
+  outcome["duration_s"] = task_.start_seen
+                              ? number(static_cast<double>(ended - task_.started_ms) / 1000.0, 1)
+                              : nlohmann::json(nullptr);
   outcomes_.push_front(std::move(outcome));
   while (outcomes_.size() > limits_.outcomes) {
     outcomes_.pop_back();
@@ -772,7 +773,9 @@ nlohmann::json DashboardModel::section(Section section) const
           {"gripper", gripper_.empty() ? nlohmann::json(nullptr) : nlohmann::json(gripper_)},
           {"gripper_ms", gripper_ms_},
           {"joints",
-           {{"names", joint_names_}, {"positions", numbers_json(joints_)}, {"received_ms", joints_ms_}}},
+           {{"names", joint_names_},
+            {"positions", numbers_json(joints_)},
+            {"received_ms", joints_ms_}}},
           {"target", nullptr},
       };
       if (!joint_target_.empty()) {

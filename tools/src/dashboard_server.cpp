@@ -1,8 +1,8 @@
 #include "dashboard_server.hpp"
 
 #include <arpa/inet.h>
-#include <csignal>
 #include <pthread.h>
+#include <csignal>
 
 #include <algorithm>
 #include <cctype>
@@ -79,7 +79,8 @@ std::string bind_error(int error, const std::string & address, int port)
              " is not an address of this machine; --bind takes one of its own addresses "
              "(default 127.0.0.1)";
     case EACCES:
-      return "cannot listen on " + where + ": permission denied (ports below 1024 need "
+      return "cannot listen on " + where +
+             ": permission denied (ports below 1024 need "
              "privileges); choose another with --port";
     case 0:
       return "cannot listen on " + where + " (check --bind and --port)";
@@ -127,11 +128,10 @@ bool read_task_cmd(const std::string & body, std::int32_t & cmd, std::string & e
   }
   constexpr auto kMin = std::numeric_limits<std::int32_t>::min();
   constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
-  const bool in_range =
-      found->is_number_unsigned()
-          ? found->get<std::uint64_t>() <= static_cast<std::uint64_t>(kMax)
-          : found->is_number_integer() && found->get<std::int64_t>() >= kMin &&
-                found->get<std::int64_t>() <= kMax;
+  const bool in_range = found->is_number_unsigned()
+                            ? found->get<std::uint64_t>() <= static_cast<std::uint64_t>(kMax)
+                            : found->is_number_integer() && found->get<std::int64_t>() >= kMin &&
+                                  found->get<std::int64_t>() <= kMax;
   if (!in_range) {
     error = "cmd must be a 32-bit integer";
     return false;
@@ -214,17 +214,17 @@ std::string page_url(const std::string & bind_address, int port, const std::stri
 }
 
 DashboardServer::DashboardServer(DashboardHub & hub, std::string token, ButtonHandler on_button)
-: DashboardServer(hub, std::move(token), std::move(on_button), Settings{})
+    : DashboardServer(hub, std::move(token), std::move(on_button), Settings{})
 {
 }
 
 DashboardServer::DashboardServer(
     DashboardHub & hub, std::string token, ButtonHandler on_button, Settings settings)
-: hub_(hub),
-  token_(std::move(token)),
-  on_button_(std::move(on_button)),
-  settings_(settings),
-  server_(std::make_unique<httplib::Server>())
+    : hub_(hub),
+      token_(std::move(token)),
+      on_button_(std::move(on_button)),
+      settings_(settings),
+      server_(std::make_unique<httplib::Server>())
 {
   const std::size_t threads = settings_.threads;
   server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
@@ -266,14 +266,14 @@ void DashboardServer::add_routes()
     }
     return httplib::Server::HandlerResponse::Unhandled;
   });
-  const httplib::Server::HandlerWithResponse on_error =
-      [](const httplib::Request &, httplib::Response & res) {
-        if (!res.body.empty()) {
-          return httplib::Server::HandlerResponse::Unhandled;
-        }
-        send_text(res, res.status, res.status == 404 ? "not found" : "request refused");
-        return httplib::Server::HandlerResponse::Handled;
-      };
+  const httplib::Server::HandlerWithResponse on_error = [](const httplib::Request &,
+                                                           httplib::Response & res) {
+    if (!res.body.empty()) {
+      return httplib::Server::HandlerResponse::Unhandled;
+    }
+    send_text(res, res.status, res.status == 404 ? "not found" : "request refused");
+    return httplib::Server::HandlerResponse::Handled;
+  };
   server_->set_error_handler(on_error);
 
   for (const WebAsset & asset : web_assets()) {

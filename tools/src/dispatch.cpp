@@ -101,8 +101,7 @@ ExitCode run_cli(int argc, char ** argv)
     return run_command(command, rest, parse_status, kStatusUsage, run_status, argc, argv);
   }
   if (command == "dashboard") {
-    return run_command(
-        command, rest, parse_dashboard, kDashboardUsage, run_dashboard, argc, argv);
+    return run_command(command, rest, parse_dashboard, kDashboardUsage, run_dashboard, argc, argv);
   }
   std::cerr << "quorvel: unknown command '" << command << "'\n\n" << kUsage;
   return ExitCode::kUsage;

@@ -11,7 +11,7 @@ namespace quorvel_tools
 
 struct WebAsset
 {
-  const char * path;          // "/index.html", "/dashboard.js", ...
+  const char * path;  // "/index.html", "/dashboard.js", ...
   const char * content_type;
   std::string body;
 };

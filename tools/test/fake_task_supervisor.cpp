@@ -87,7 +87,7 @@ class FakeTaskSupervisor
 {
 public:
   FakeTaskSupervisor(const rclcpp::Node::SharedPtr & node, double time_scale)
-  : node_(node), time_scale_(time_scale), joints_(kObserveJoints), target_(kObserveJoints)
+      : node_(node), time_scale_(time_scale), joints_(kObserveJoints), target_(kObserveJoints)
   {
     // The detector's order is not the order of distance.
     table_ = {
@@ -101,7 +101,8 @@ public:
         rclcpp::QoS(rclcpp::KeepLast(1000)).reliable().transient_local());
     joint_pub_ = node->create_publisher<sensor_msgs::msg::JointState>("/robot/joint_angle", 10);
     arm_state_pub_ = node->create_publisher<std_msgs::msg::Bool>("/robot/unnormal_flag", 10);
-    gripper_pub_ = node->create_publisher<std_msgs::msg::Int32MultiArray>("/robot/ctrl_io_topic", 10);
+    gripper_pub_ =
+        node->create_publisher<std_msgs::msg::Int32MultiArray>("/robot/ctrl_io_topic", 10);
     voice_pub_ = node->create_publisher<std_msgs::msg::Int32>("/arm/voice_broadcast", 10);
     objects_pub_ =
         node->create_publisher<quorvel_protocol::msg::Trashes>("/quorvel/env_detect_topic", 10);
@@ -120,30 +121,26 @@ public:
 
     services_.push_back(node->create_service<quorvel_interfaces::srv::DetectTrash>(
         "/quorvel_service/detect_trash",
-        [](
-            const std::shared_ptr<quorvel_interfaces::srv::DetectTrash::Request>,
-            std::shared_ptr<quorvel_interfaces::srv::DetectTrash::Response> response) {
+        [](const std::shared_ptr<quorvel_interfaces::srv::DetectTrash::Request>,
+           std::shared_ptr<quorvel_interfaces::srv::DetectTrash::Response> response) {
           response->status = 1;
         }));
     services_.push_back(node->create_service<quorvel_interfaces::srv::ArmGrab>(
         "/quorvel_service/arm_grab",
-        [](
-            const std::shared_ptr<quorvel_interfaces::srv::ArmGrab::Request>,
-            std::shared_ptr<quorvel_interfaces::srv::ArmGrab::Response> response) {
+        [](const std::shared_ptr<quorvel_interfaces::srv::ArmGrab::Request>,
+           std::shared_ptr<quorvel_interfaces::srv::ArmGrab::Response> response) {
           response->status = kArmSuccess;
         }));
     services_.push_back(node->create_service<quorvel_interfaces::srv::ArmRelease>(
         "/quorvel_service/arm_release",
-        [](
-            const std::shared_ptr<quorvel_interfaces::srv::ArmRelease::Request>,
-            std::shared_ptr<quorvel_interfaces::srv::ArmRelease::Response> response) {
+        [](const std::shared_ptr<quorvel_interfaces::srv::ArmRelease::Request>,
+           std::shared_ptr<quorvel_interfaces::srv::ArmRelease::Response> response) {
           response->status = kArmSuccess;
         }));
     services_.push_back(node->create_service<quorvel_interfaces::srv::ArmMoveJoints>(
         "/quorvel_service/arm_movejoints",
-        [](
-            const std::shared_ptr<quorvel_interfaces::srv::ArmMoveJoints::Request>,
-            std::shared_ptr<quorvel_interfaces::srv::ArmMoveJoints::Response> response) {
+        [](const std::shared_ptr<quorvel_interfaces::srv::ArmMoveJoints::Request>,
+           std::shared_ptr<quorvel_interfaces::srv::ArmMoveJoints::Response> response) {
           response->status = kArmSuccess;
         }));
 
@@ -169,7 +166,8 @@ public:
           task_thread_ = std::thread([this, handle] { run_task(handle); });
         });
 
-    joint_timer_ = node->create_wall_timer(std::chrono::milliseconds(50), [this] { step_joints(); });
+    joint_timer_ =
+        node->create_wall_timer(std::chrono::milliseconds(50), [this] { step_joints(); });
     slow_timer_ = node->create_wall_timer(std::chrono::milliseconds(100), [this] {
       publish_objects();
       if (++slow_ticks_ % 10 == 0) {
@@ -191,8 +189,8 @@ private:
   // Sleeps `seconds` (scaled); false once the program is told to stop.
   bool pause(double seconds)
   {
-    const auto end = std::chrono::steady_clock::now() +
-                     std::chrono::duration<double>(seconds * time_scale_);
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * time_scale_);
     while (std::chrono::steady_clock::now() < end) {
       if (!rclcpp::ok()) {
         return false;
@@ -385,8 +383,10 @@ private:
       return false;
     }
     const double near = std::hypot(1.10, 0.70);
-    emit(TaskEvent::ENV_STOP_HELD, "holding: an object " + fixed(near, 1) + " m away",
-         [near](TaskEvent & e) { e.distance = static_cast<float>(near); });
+    emit(
+        TaskEvent::ENV_STOP_HELD,
+        "holding: an object " + fixed(near, 1) + " m away",
+        [near](TaskEvent & e) { e.distance = static_cast<float>(near); });
     for (int second = 0; second < 2; ++second) {
       voice(4);
       if (!pause(0.8)) {
@@ -396,8 +396,9 @@ private:
     if (!walk_object(2.6, 1.4, 0.6)) {
       return false;
     }
-    emit(TaskEvent::ENV_STOP_RELEASED, "going on: the object moved away",
-         [](TaskEvent & e) { e.outcome = "cleared"; });
+    emit(TaskEvent::ENV_STOP_RELEASED, "going on: the object moved away", [](TaskEvent & e) {
+      e.outcome = "cleared";
+    });
     return true;
   }
 
@@ -409,13 +410,14 @@ private:
     task_seen_ = true;
     const auto finish = [this, &handle](std::int32_t code, bool canceled) {
       auto result = std::make_shared<ArmTask::Result>();
-      emit(TaskEvent::TASK_ENDED,
-           std::string("task ") + (canceled ? "canceled" : "succeeded") + ", error code " +
-               std::to_string(canceled ? 0 : code),
-           [&](TaskEvent & e) {
-             e.outcome = canceled ? "canceled" : "succeeded";
-             e.error_code = canceled ? 0 : code;
-           });
+      emit(
+          TaskEvent::TASK_ENDED,
+          std::string("task ") + (canceled ? "canceled" : "succeeded") + ", error code " +
+              std::to_string(canceled ? 0 : code),
+          [&](TaskEvent & e) {
+            e.outcome = canceled ? "canceled" : "succeeded";
+            e.error_code = canceled ? 0 : code;
+          });
       if (canceled) {
         handle->canceled(result);
       } else {
@@ -427,11 +429,13 @@ private:
       running_.store(false);
     };
 
-    emit(TaskEvent::TASK_STARTED, "task started: cmd " + std::to_string(handle->get_goal()->cmd),
-         [&](TaskEvent & e) {
-           e.cmd = handle->get_goal()->cmd;
-           e.distance = kStopDistance;
-         });
+    emit(
+        TaskEvent::TASK_STARTED,
+        "task started: cmd " + std::to_string(handle->get_goal()->cmd),
+        [&](TaskEvent & e) {
+          e.cmd = handle->get_goal()->cmd;
+          e.distance = kStopDistance;
+        });
     if (!pause(0.1)) {
       return;
     }
@@ -447,8 +451,9 @@ private:
     while (chosen >= 0) {
       const Trash target = table_[static_cast<std::size_t>(chosen)];
       const auto & p = target.grab_pose.position;
-      emit(TaskEvent::GRIPPER_OPENED, "gripper opened for the grab",
-           [](TaskEvent & e) { e.target_name = "grab"; });
+      emit(TaskEvent::GRIPPER_OPENED, "gripper opened for the grab", [](TaskEvent & e) {
+        e.target_name = "grab";
+      });
       gripper(false);
       feedback(handle);
       if (!pause(0.1)) {
@@ -458,10 +463,14 @@ private:
         return;
       }
       const Joints grab_joints = {std::atan2(p.y, p.x), -0.95, 1.45, -0.50, 0.0};
-      if (!move("arm_grab", "grab_pose", grab_joints,
-                "grab sent: trash at (" + fixed(p.x, 2) + ", " + fixed(p.y, 2) + ", " +
-                    fixed(p.z, 2) + ")",
-                0.7, [&](TaskEvent & e) { e.target_position = p; })) {
+      if (!move(
+              "arm_grab",
+              "grab_pose",
+              grab_joints,
+              "grab sent: trash at (" + fixed(p.x, 2) + ", " + fixed(p.y, 2) + ", " +
+                  fixed(p.z, 2) + ")",
+              0.7,
+              [&](TaskEvent & e) { e.target_position = p; })) {
         return;
       }
       feedback(handle);
@@ -470,21 +479,31 @@ private:
       if (!pause(0.4)) {
         return;
       }
-      if (!move("arm_release", "release_joints", kReleaseJoints, "release sent: to the bin",
-                0.7, [](TaskEvent & e) { e.target_joints = kReleaseJoints; })) {
+      if (!move(
+              "arm_release",
+              "release_joints",
+              kReleaseJoints,
+              "release sent: to the bin",
+              0.7,
+              [](TaskEvent & e) { e.target_joints = kReleaseJoints; })) {
         return;
       }
       feedback(handle);
-      emit(TaskEvent::GRIPPER_OPENED, "gripper opened: trash dropped",
-           [](TaskEvent & e) { e.target_name = "release"; });
+      emit(TaskEvent::GRIPPER_OPENED, "gripper opened: trash dropped", [](TaskEvent & e) {
+        e.target_name = "release";
+      });
       gripper(false);
       table_.erase(table_.begin() + chosen);
       if (!pause(0.3)) {
         return;
       }
-      if (!move("arm_movejoints", "observe_joints", kObserveJoints,
-                "move sent: back to the observe pose", 0.6,
-                [](TaskEvent & e) { e.target_joints = kObserveJoints; })) {
+      if (!move(
+              "arm_movejoints",
+              "observe_joints",
+              kObserveJoints,
+              "move sent: back to the observe pose",
+              0.6,
+              [](TaskEvent & e) { e.target_joints = kObserveJoints; })) {
         return;
       }
       chosen = detect();

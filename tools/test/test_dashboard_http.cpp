@@ -38,9 +38,9 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
 
-constexpr int kPort = 18741;            // the shared dashboard
-constexpr int kBusyPort = 18742;        // held by the test
-constexpr int kSignalPort = 18743;      // a dashboard stopped with a page open
+constexpr int kPort = 18741;        // the shared dashboard
+constexpr int kBusyPort = 18742;    // held by the test
+constexpr int kSignalPort = 18743;  // a dashboard stopped with a page open
 
 std::string env(const char * name)
 {
@@ -180,10 +180,7 @@ httplib::Client client(int port)
   return cli;
 }
 
-httplib::Headers token_header(const std::string & token)
-{
-  return {{"X-Quorvel-Token", token}};
-}
+httplib::Headers token_header(const std::string & token) { return {{"X-Quorvel-Token", token}}; }
 
 Json json_of(const httplib::Result & result)
 {
@@ -273,7 +270,8 @@ std::string raw_status_line(int port, const std::string & request)
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
   std::string reply;
   if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0 &&
-      send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+      send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+          static_cast<ssize_t>(request.size())) {
     char buffer[512];
     const ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
     if (n > 0) {
@@ -303,7 +301,8 @@ protected:
         [] {
           const Json state = json_of(client(kPort).Get("/api/state"));
           return state.is_object() && state["endpoints"]["items"].is_array() &&
-                 !state["endpoints"]["items"].empty() && state["endpoints"]["items"][0]["up"] == true;
+                 !state["endpoints"]["items"].empty() &&
+                 state["endpoints"]["items"][0]["up"] == true;
         },
         30s));
   }
@@ -336,8 +335,9 @@ TEST_F(RunningDashboard, ThePageAndItsFilesComeFromTheDashboardItself)
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
   EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
-  EXPECT_NE(page->get_header_value("Content-Security-Policy").find("default-src 'none'"),
-            std::string::npos);
+  EXPECT_NE(
+      page->get_header_value("Content-Security-Policy").find("default-src 'none'"),
+      std::string::npos);
   EXPECT_EQ(page->get_header_value("X-Frame-Options"), "DENY");
 
   // Every file the page loads, and no reference to anything elsewhere: the only URL allowed
@@ -365,8 +365,8 @@ TEST_F(RunningDashboard, ThePageAndItsFilesComeFromTheDashboardItself)
     std::smatch found;
     EXPECT_FALSE(std::regex_search(body, found, external)) << found.str();
   }
-  EXPECT_EQ(cli.Get("/dashboard.js")->get_header_value("Content-Type"),
-            "text/javascript; charset=utf-8");
+  EXPECT_EQ(
+      cli.Get("/dashboard.js")->get_header_value("Content-Type"), "text/javascript; charset=utf-8");
   EXPECT_EQ(cli.Get("/nothing-here")->status, 404);
 
   const auto state = cli.Get("/api/state");
@@ -430,7 +430,8 @@ TEST_F(RunningDashboard, ButtonsWithoutTheTokenDoNothingAndWithItReachTheSupervi
   }
   EXPECT_EQ(cli.Post("/api/task?token=" + token_, std::string(), "text/plain")->status, 403);
   // A body that is not a task is refused before anything is sent.
-  for (const char * body : {"{", "[1]", "{\"cmd\": \"1\"}", "{\"cmd\": 2147483648}", "{\"cmd\": 1.5}"}) {
+  for (const char * body :
+       {"{", "[1]", "{\"cmd\": \"1\"}", "{\"cmd\": 2147483648}", "{\"cmd\": 1.5}"}) {
     SCOPED_TRACE(body);
     EXPECT_EQ(cli.Post("/api/task", token_header(token_), body, "application/json")->status, 400);
   }
@@ -452,10 +453,12 @@ TEST_F(RunningDashboard, ButtonsWithoutTheTokenDoNothingAndWithItReachTheSupervi
   const auto cancel = cli.Post("/api/cancel", token_header(token_), "", "text/plain");
   EXPECT_EQ(cancel->status, 200) << cancel->body;
   ASSERT_TRUE(fake_->wait_for("cancel requested", 5s));
-  EXPECT_TRUE(eventually([] {
-    const Json state = json_of(client(kPort).Get("/api/state"));
-    return state["task"]["cancel_requested"] == true || state["task"]["running"] == false;
-  }, 5s));
+  EXPECT_TRUE(eventually(
+      [] {
+        const Json state = json_of(client(kPort).Get("/api/state"));
+        return state["task"]["cancel_requested"] == true || state["task"]["running"] == false;
+      },
+      5s));
 
   EXPECT_EQ(fake_->count("goal received"), 1);
   EXPECT_EQ(fake_->count("cancel requested"), 1);
@@ -526,13 +529,15 @@ TEST(DashboardStart, APortInUseOrAnAddressNotHereEndsWithAMessage)
   const auto status = elsewhere.wait_exit(15s);
   ASSERT_TRUE(status);
   EXPECT_EQ(*status, 1);
-  EXPECT_NE(elsewhere.output().find("192.0.2.1 is not an address of this machine"),
-            std::string::npos)
+  EXPECT_NE(
+      elsewhere.output().find("192.0.2.1 is not an address of this machine"), std::string::npos)
       << elsewhere.output();
 
   // Wrong arguments are a usage error, before any start.
   for (const std::vector<std::string> & wrong :
-       {std::vector<std::string>{"--bind", "localhost.evil"}, {"--port", "0"}, {"--port", "65536"},
+       {std::vector<std::string>{"--bind", "localhost.evil"},
+        {"--port", "0"},
+        {"--port", "65536"},
         {"--port", "http"}}) {
     Child bad = start_dashboard(wrong);
     const auto code = bad.wait_exit(15s);

@@ -56,7 +56,8 @@ quorvel_interfaces::msg::Trash trash(double x, double y, double z)
   return t;
 }
 
-TaskEvent detect_answer(Script & s, std::int64_t at, std::vector<quorvel_interfaces::msg::Trash> items, int chosen)
+TaskEvent detect_answer(
+    Script & s, std::int64_t at, std::vector<quorvel_interfaces::msg::Trash> items, int chosen)
 {
   TaskEvent e = s.event(TaskEvent::DETECT_ANSWERED, at);
   e.status = 1;
@@ -90,12 +91,14 @@ void pick(DashboardModel & model, Script & s, std::int64_t & t, double x, double
   model.on_task_event(answered);
   s.step();
   model.on_task_event(s.event(TaskEvent::GRIPPER_CLOSED, t += 10));
-  TaskEvent release = with(s.event(TaskEvent::MOTION_SENT, t += 300), "arm_release", "release_joints");
+  TaskEvent release =
+      with(s.event(TaskEvent::MOTION_SENT, t += 300), "arm_release", "release_joints");
   release.target_joints = {1.5, -0.3, 0.9, -0.6, 0.0};
   model.on_task_event(release);
   s.step();
   model.on_task_event(with(s.event(TaskEvent::GRIPPER_OPENED, t += 500), "", "release"));
-  TaskEvent back = with(s.event(TaskEvent::MOTION_SENT, t += 200), "arm_movejoints", "observe_joints");
+  TaskEvent back =
+      with(s.event(TaskEvent::MOTION_SENT, t += 200), "arm_movejoints", "observe_joints");
   back.target_joints = {0.0, -0.5, 1.0, -0.5, 0.0};
   model.on_task_event(back);
 }
@@ -165,8 +168,9 @@ TEST(DashboardPhase, WordsForWhatTheTaskIsDoing)
     EXPECT_EQ(phase_after(c.event, "before"), c.phase);
   }
   // What does not change what the task does keeps the phase, newer kinds included.
-  EXPECT_EQ(phase_after(s.event(TaskEvent::DETECT_LATE_ANSWER, 0), "moving to grab pose"),
-            "moving to grab pose");
+  EXPECT_EQ(
+      phase_after(s.event(TaskEvent::DETECT_LATE_ANSWER, 0), "moving to grab pose"),
+      "moving to grab pose");
   EXPECT_EQ(phase_after(s.event(99, 0), "closing the gripper"), "closing the gripper");
   // A publisher's own summary is shown; an empty one is made from the fields.
   TaskEvent plain = s.event(TaskEvent::GRIPPER_CLOSED, 0);
@@ -189,7 +193,9 @@ TEST(DashboardModel, AClearTableTaskFromStartToEnd)
 
   const std::vector<std::pair<double, double>> spots = {{0.38, 0.10}, {0.52, -0.24}, {0.30, 0.55}};
   std::vector<quorvel_interfaces::msg::Trash> table = {
-      trash(0.30, 0.55, -0.17), trash(0.38, 0.10, -0.17), trash(1.10, -0.45, -0.17),
+      trash(0.30, 0.55, -0.17),
+      trash(0.38, 0.10, -0.17),
+      trash(1.10, -0.45, -0.17),
       trash(0.52, -0.24, -0.17)};
   model.on_task_event(s.event(TaskEvent::DETECT_REQUESTED, t += 100));
   model.on_task_event(detect_answer(s, t += 300, table, 1));

@@ -196,7 +196,8 @@
     var li = el('li', 'level-' + (entry.level || 'info') + (fresh ? ' fresh' : ''));
     li.dataset.seq = entry.seq;
     li.dataset.kind = entry.kind;
-    li.appendChild(el('span', 'tl-time', isNum(entry.offset_s) ? '+' + entry.offset_s.toFixed(1) + ' s' : DASH));
+    var offset = isNum(entry.offset_s) ? '+' + entry.offset_s.toFixed(1) + ' s' : DASH;
+    li.appendChild(el('span', 'tl-time', offset));
     li.appendChild(el('span', 'tl-step', 'step ' + entry.step_count));
     var text = el('span', 'tl-text', entry.summary);
     text.appendChild(el('span', 'tl-kind', entry.kind_name));
@@ -231,7 +232,8 @@
     var flags = $('task-flags');
     clear(flags);
     var note = $('task-note');
-    var blind = !!(state.endpoints && state.endpoints.known && !state.endpoints.task_event_publishers);
+    var e = state.endpoints;
+    var blind = !!(e && e.known && !e.task_event_publishers);
     note.hidden = !blind;
     note.textContent = blind ? 'Nothing publishes the supervisor\'s task events, so what a task ' +
       'does cannot be shown here (no supervisor, or one without task events). The buttons still ' +
@@ -265,10 +267,12 @@
       $('task-error-code').textContent = t.error_code;
       $('task-error-meaning').textContent = t.error_meaning ? '(' + t.error_meaning + ')' : '';
     }
-    if (t.cancel_requested && t.running) { flags.appendChild(el('span', 'flag', 'cancel requested')); }
+    if (t.cancel_requested && t.running) {
+      flags.appendChild(el('span', 'flag', 'cancel requested'));
+    }
     if (!t.start_seen) { flags.appendChild(el('span', 'flag', 'joined after the start')); }
     if (t.events_missed > 0) {
-      flags.appendChild(el('span', 'flag', t.events_missed + ' event' + (t.events_missed === 1 ? '' : 's') + ' missed'));
+      flags.appendChild(el('span', 'flag', plural(t.events_missed, 'event') + ' missed'));
     }
     tick();
     updateButtons();
@@ -286,7 +290,8 @@
       node.textContent = ago(Number(node.dataset.since));
     });
     if (state.arm && state.arm.target) {
-      $('arm-target').textContent = 'target ' + state.arm.target.name + ', ' + ago(state.arm.target.stamp_ms);
+      var target = state.arm.target;
+      $('arm-target').textContent = 'target ' + target.name + ', ' + ago(target.stamp_ms);
     }
   }
   setInterval(function () {
@@ -343,14 +348,17 @@
         x: c + Math.cos(a) * d * k + 2, y: c + Math.sin(a) * d * k + 11, 'class': 'ws-ring-label'
       }, trimNum(d) + ' m'));
     }
-    root.appendChild(svg('line', { x1: pad / 2, y1: c, x2: size - pad / 2, y2: c, 'class': 'ws-axis' }));
-    root.appendChild(svg('line', { x1: c, y1: pad / 2, x2: c, y2: size - pad / 2, 'class': 'ws-axis' }));
+    var lo = pad / 2, hi = size - pad / 2;
+    root.appendChild(svg('line', { x1: lo, y1: c, x2: hi, y2: c, 'class': 'ws-axis' }));
+    root.appendChild(svg('line', { x1: c, y1: lo, x2: c, y2: hi, 'class': 'ws-axis' }));
 
     var reach = ws ? ws.reach_limit : 0.9;
     var stop = ws ? ws.stop_distance : 2.0;
     var held = !!(ws && ws.env_stop && ws.env_stop.held);
     if (isNum(stop) && stop > 0) {
-      root.appendChild(svg('circle', { cx: c, cy: c, r: stop * k, 'class': 'ws-stop' + (held ? ' held' : '') }));
+      root.appendChild(svg('circle', {
+        cx: c, cy: c, r: stop * k, 'class': 'ws-stop' + (held ? ' held' : '')
+      }));
       root.appendChild(svg('text', { x: c + 6, y: c - stop * k + 14, 'class': 'ws-stop-label' },
         'stop ' + trimNum(stop) + ' m' + (ws && !ws.stop_distance_known ? ' (default)' : '') +
         (held ? ' \u2013 holding' : '')));
@@ -373,10 +381,14 @@
     // Scale bar.
     var bar = step >= 1 ? step : (radius > 2 ? 1 : 0.5);
     var bx = pad, by = size - pad + 6;
-    root.appendChild(svg('line', { x1: bx, y1: by, x2: bx + bar * k, y2: by, 'class': 'ws-scale' }));
+    var bend = bx + bar * k;
+    root.appendChild(svg('line', { x1: bx, y1: by, x2: bend, y2: by, 'class': 'ws-scale' }));
     root.appendChild(svg('line', { x1: bx, y1: by - 4, x2: bx, y2: by + 4, 'class': 'ws-scale' }));
-    root.appendChild(svg('line', { x1: bx + bar * k, y1: by - 4, x2: bx + bar * k, y2: by + 4, 'class': 'ws-scale' }));
-    root.appendChild(svg('text', { x: bx + bar * k + 6, y: by + 4, 'class': 'ws-scale-label' }, trimNum(bar) + ' m'));
+    root.appendChild(svg('line', {
+      x1: bend, y1: by - 4, x2: bend, y2: by + 4, 'class': 'ws-scale'
+    }));
+    root.appendChild(svg('text', { x: bend + 6, y: by + 4, 'class': 'ws-scale-label' },
+      trimNum(bar) + ' m'));
 
     var offscale = 0;
     // Objects around the robot.
@@ -387,7 +399,8 @@
         if (!isNum(o.x) || !isNum(o.y)) { return; }
         var near = isNum(stop) && o.distance < stop;
         var cls = 'ws-object' + (near ? ' near' : '') + (stale ? ' stale' : '');
-        var tip = 'object at (' + fmt(o.x, 2) + ', ' + fmt(o.y, 2) + '), ' + fmt(o.distance, 2) + ' m';
+        var tip = 'object at (' + fmt(o.x, 2) + ', ' + fmt(o.y, 2) + '), ' +
+          fmt(o.distance, 2) + ' m';
         if (within(o.x, o.y)) {
           var dot = svg('circle', { cx: sx(o.x, o.y), cy: sy(o.x, o.y), r: 7, 'class': cls });
           dot.appendChild(svg('title', {}, tip));
@@ -409,7 +422,8 @@
         root.appendChild(mark);
         var lx = ex - Math.cos(ang) * 16, ly = ey - Math.sin(ang) * 16 + 4;
         root.appendChild(svg('text', {
-          x: lx, y: ly, 'text-anchor': Math.cos(ang) > 0.3 ? 'end' : (Math.cos(ang) < -0.3 ? 'start' : 'middle'),
+          x: lx, y: ly,
+          'text-anchor': Math.cos(ang) > 0.3 ? 'end' : (Math.cos(ang) < -0.3 ? 'start' : 'middle'),
           'class': 'ws-offscale-label'
         }, fmt(o.distance, 1) + ' m'));
       });
@@ -425,8 +439,9 @@
         if (!within(p.x, p.y)) { offscale++; return; }
         var x = sx(p.x, p.y), y = sy(p.x, p.y), s = 6;
         var g = svg('g', {});
-        g.appendChild(svg('line', { x1: x - s, y1: y - s, x2: x + s, y2: y + s, 'class': 'ws-given-up' }));
-        g.appendChild(svg('line', { x1: x - s, y1: y + s, x2: x + s, y2: y - s, 'class': 'ws-given-up' }));
+        var cross = 'ws-given-up';
+        g.appendChild(svg('line', { x1: x - s, y1: y - s, x2: x + s, y2: y + s, 'class': cross }));
+        g.appendChild(svg('line', { x1: x - s, y1: y + s, x2: x + s, y2: y - s, 'class': cross }));
         g.appendChild(svg('title', {}, 'given-up spot (' + fmt(p.x, 3) + ', ' + fmt(p.y, 3) + ')'));
         root.appendChild(g);
       });
@@ -473,7 +488,9 @@
       });
     }
     if (offscale > 0) {
-      root.appendChild(svg('text', { x: size - pad, y: size - 8, 'text-anchor': 'end', 'class': 'ws-offscale' },
+      root.appendChild(svg('text', {
+        x: size - pad, y: size - 8, 'text-anchor': 'end', 'class': 'ws-offscale'
+      },
         offscale + ' beyond the view'));
     }
 
@@ -482,16 +499,20 @@
     if (!det) {
       dn.textContent = 'No detection in this task yet.';
     } else if (det.status === 0) {
-      dn.textContent = 'Last detection failed' + (det.errmsg ? ': ' + det.errmsg : '') + ' (' + ago(det.stamp_ms) + ').';
+      dn.textContent = 'Last detection failed' + (det.errmsg ? ': ' + det.errmsg : '') +
+        ' (' + ago(det.stamp_ms) + ').';
     } else {
-      var chosen = det.chosen_index >= 0 ? 'chose trash ' + (det.chosen_index + 1) : 'chose nothing';
-      dn.textContent = 'Last detection: ' + det.total_items + ' trash' + (det.total_items === 1 ? '' : 'es') +
-        ', ' + chosen + (ws.given_up.length ? '; ' + ws.given_up.length + ' spot' +
-        (ws.given_up.length === 1 ? '' : 's') + ' given up' : '') + '.';
+      var chosen = det.chosen_index >= 0 ? 'chose trash ' + (det.chosen_index + 1) :
+        'chose nothing';
+      var trashes = det.total_items + ' trash' + (det.total_items === 1 ? '' : 'es');
+      var spots = ws.given_up.length ? '; ' + plural(ws.given_up.length, 'spot') + ' given up' : '';
+      dn.textContent = 'Last detection: ' + trashes + ', ' + chosen + spots + '.';
     }
   }
 
   function trimNum(v) { return String(Math.round(v * 100) / 100); }
+
+  function plural(n, word) { return n + ' ' + word + (n === 1 ? '' : 's'); }
 
   // ---- arm -----------------------------------------------------------------------------
 
@@ -499,9 +520,16 @@
     var arm = state.arm;
     if (!arm) { return; }
     var st = $('arm-state');
-    if (arm.abnormal === true) { st.className = 'badge badge-bad'; st.textContent = 'arm ABNORMAL'; }
-    else if (arm.abnormal === false) { st.className = 'badge badge-ok'; st.textContent = 'arm normal'; }
-    else { st.className = 'badge badge-muted'; st.textContent = 'arm state unknown'; }
+    if (arm.abnormal === true) {
+      st.className = 'badge badge-bad';
+      st.textContent = 'arm ABNORMAL';
+    } else if (arm.abnormal === false) {
+      st.className = 'badge badge-ok';
+      st.textContent = 'arm normal';
+    } else {
+      st.className = 'badge badge-muted';
+      st.textContent = 'arm state unknown';
+    }
     var gr = $('gripper-state');
     if (arm.gripper === 'open' || arm.gripper === 'closed') {
       gr.className = 'badge badge-info';
@@ -523,7 +551,8 @@
       tr.appendChild(el('td', 'num', fmt(now_, 3)));
       tr.appendChild(el('td', 'num', fmt(tgt, 3)));
       var delta = isNum(now_) && isNum(tgt) ? now_ - tgt : null;
-      tr.appendChild(el('td', 'num' + (delta !== null && Math.abs(delta) > 0.02 ? ' delta-big' : ''),
+      var far = delta !== null && Math.abs(delta) > 0.02;
+      tr.appendChild(el('td', 'num' + (far ? ' delta-big' : ''),
         delta === null ? DASH : (delta >= 0 ? '+' : '') + delta.toFixed(3)));
       var cell = el('td');
       var barNode = el('div', 'jbar');
