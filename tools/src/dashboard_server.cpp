@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <csignal>
 
 #include <algorithm>
@@ -230,6 +231,13 @@ DashboardServer::DashboardServer(
   server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   // Small writes of the stream must leave at once, not wait for the next one.
   server_->set_tcp_nodelay(true);
+  // cpp-httplib's default adds SO_REUSEPORT, with which a second dashboard on the same port
+  // starts without a word and the kernel deals the connections out between the two, tokens
+  // and all. SO_REUSEADDR alone still allows a restart while old connections linger.
+  server_->set_socket_options([](socket_t socket) {
+    const int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+  });
   // Idle keep-alive connections hold a request thread; a short wait lets Ctrl-C end quickly.
   server_->set_keep_alive_timeout(1);
   server_->set_read_timeout(5, 0);

@@ -524,6 +524,17 @@ TEST(DashboardStart, APortInUseOrAnAddressNotHereEndsWithAMessage)
   }
   close(holder);
 
+  // Another dashboard holds the port.
+  {
+    Child first = start_dashboard({"--port", std::to_string(kBusyPort)});
+    ASSERT_TRUE(first.wait_for("dashboard: http", 20s)) << first.output();
+    Child second = start_dashboard({"--port", std::to_string(kBusyPort)});
+    const auto status = second.wait_exit(15s);
+    ASSERT_TRUE(status) << "a second dashboard started on the same port";
+    EXPECT_EQ(*status, 1);
+    EXPECT_NE(second.output().find("already in use"), std::string::npos) << second.output();
+  }
+
   // TEST-NET-1: an address of no machine here.
   Child elsewhere = start_dashboard({"--port", std::to_string(kBusyPort), "--bind", "192.0.2.1"});
   const auto status = elsewhere.wait_exit(15s);
