@@ -177,6 +177,8 @@ def open_browser(chromium, driver_path, driver_port, workdir):
                  '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage',
                  '--window-size=1440,1240', '--user-data-dir=' + os.path.join(workdir, 'profile')):
         options.add_argument(flag)
+    # Script errors and refused content show in the console.
+    options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
     service = Service(executable_path=driver_path, port=driver_port,
                       log_path=os.path.join(workdir, 'chromedriver.log'))
     return webdriver.Chrome(service=service, options=options)
@@ -286,6 +288,10 @@ def run(args, workdir, programs):
         if status != 0 or 'result: succeeded' not in task.text():
             raise Failure('quorvel task ended with %d:\n%s' % (status, task.tail()))
         check_result(driver, args)
+        severe = [entry['message'] for entry in driver.get_log('browser')
+                  if entry.get('level') == 'SEVERE']
+        if severe:
+            raise Failure('the page logged errors:\n' + '\n'.join(severe))
 
         if args.screenshot:
             screenshot(driver, args.screenshot)
