@@ -109,6 +109,20 @@ StatusOptions parse_status(const std::vector<std::string> & args);
 extern const char kStatusUsage[];
 ExitCode run_status(const StatusOptions & options, Session & session);
 
+// ---- quorvel dashboard --------------------------------------------------------------------
+inline constexpr int kDefaultDashboardPort = 8765;
+struct DashboardOptions
+{
+  bool help = false;
+  int port = kDefaultDashboardPort;
+  std::string bind = "127.0.0.1";
+  std::string action = kDefaultAction;
+  std::string detect_service = kDefaultDetectService;
+};
+DashboardOptions parse_dashboard(const std::vector<std::string> & args);
+extern const char kDashboardUsage[];
+ExitCode run_dashboard(const DashboardOptions & options, Session & session);
+
 }  // namespace quorvel_tools
 
 #endif  // QUORVEL_TOOLS__COMMANDS_HPP_

@@ -22,11 +22,12 @@ const char kUsage[] =
     "Desk tool for the arm task supervisor, for hosts without the ros2 command line.\n"
     "\n"
     "commands:\n"
-    "  task     send an ArmTask goal, print its feedback and result (Ctrl-C cancels the goal)\n"
-    "  cancel   cancel every goal of the action server\n"
-    "  pub      publish arm-state, env-enable, joints or env-object\n"
-    "  echo     print voice, gripper, recover messages or the task events\n"
-    "  status   show which of the supervisor's endpoints are up\n"
+    "  task       send an ArmTask goal, print its feedback and result (Ctrl-C cancels the goal)\n"
+    "  cancel     cancel every goal of the action server\n"
+    "  pub        publish arm-state, env-enable, joints or env-object\n"
+    "  echo       print voice, gripper, recover messages or the task events\n"
+    "  status     show which of the supervisor's endpoints are up\n"
+    "  dashboard  serve a live page of the supervisor on http://127.0.0.1:8765/\n"
     "\n"
     "'quorvel <command> --help' describes a command. Arguments after --ros-args go to the\n"
     "ROS client library; ROS_DOMAIN_ID and ROS_LOCALHOST_ONLY choose the network as for any\n"
@@ -98,6 +99,9 @@ ExitCode run_cli(int argc, char ** argv)
   }
   if (command == "status") {
     return run_command(command, rest, parse_status, kStatusUsage, run_status, argc, argv);
+  }
+  if (command == "dashboard") {
+    return run_command(command, rest, parse_dashboard, kDashboardUsage, run_dashboard, argc, argv);
   }
   std::cerr << "quorvel: unknown command '" << command << "'\n\n" << kUsage;
   return ExitCode::kUsage;

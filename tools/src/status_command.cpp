@@ -1,24 +1,13 @@
 // quorvel status: which of the supervisor's endpoints are there.
 #include <chrono>
-#include <functional>
 #include <iomanip>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <rclcpp/rclcpp.hpp>
-#include <rclcpp_action/rclcpp_action.hpp>
-
 #include "commands.hpp"
-#include "quorvel_interfaces/action/arm_task.hpp"
-#include "quorvel_interfaces/srv/arm_grab.hpp"
-#include "quorvel_interfaces/srv/arm_move_joints.hpp"
-#include "quorvel_interfaces/srv/arm_release.hpp"
-#include "quorvel_interfaces/srv/detect_trash.hpp"
-#include "quorvel_protocol/msg/trashes.hpp"
-#include "sensor_msgs/msg/joint_state.hpp"
-#include "std_msgs/msg/bool.hpp"
+#include "endpoint_probes.hpp"
 
 namespace quorvel_tools
 {
@@ -67,61 +56,13 @@ StatusOptions parse_status(const std::vector<std::string> & args)
   return options;
 }
 
-namespace
-{
-
-struct Probe
-{
-  std::string name;
-  std::string kind;
-  std::function<bool()> is_up;
-  // Keeps the probing entity alive.
-  std::shared_ptr<void> entity;
-};
-
-template <typename ServiceT>
-Probe service_probe(const rclcpp::Node::SharedPtr & node, const std::string & name)
-{
-  auto client = node->create_client<ServiceT>(name);
-  return Probe{name, "service", [client] { return client->service_is_ready(); }, client};
-}
-
-template <typename MessageT>
-Probe topic_probe(const rclcpp::Node::SharedPtr & node, const std::string & name)
-{
-  auto publisher = node->create_publisher<MessageT>(name, rclcpp::QoS(1));
-  return Probe{
-      name,
-      "subscribed topic",
-      [publisher] { return publisher->get_subscription_count() > 0; },
-      publisher};
-}
-
-}  // namespace
-
 ExitCode run_status(const StatusOptions & options, Session & session)
 {
-  const auto node = session.node();
-  auto action_client =
-      rclcpp_action::create_client<quorvel_interfaces::action::ArmTask>(node, options.action);
-  std::vector<Probe> probes;
-  probes.push_back(Probe{
-      options.action,
-      "action server",
-      [action_client] { return action_client->action_server_is_ready(); },
-      action_client});
-  probes.push_back(
-      service_probe<quorvel_interfaces::srv::DetectTrash>(node, options.detect_service));
-  probes.push_back(service_probe<quorvel_interfaces::srv::ArmGrab>(node, kGrabService));
-  probes.push_back(service_probe<quorvel_interfaces::srv::ArmRelease>(node, kReleaseService));
-  probes.push_back(service_probe<quorvel_interfaces::srv::ArmMoveJoints>(node, kMoveJointsService));
-  probes.push_back(topic_probe<std_msgs::msg::Bool>(node, kArmStateTopic));
-  probes.push_back(topic_probe<quorvel_protocol::msg::Trashes>(node, kEnvDetectTopic));
-  probes.push_back(topic_probe<sensor_msgs::msg::JointState>(node, kJointAngleTopic));
-  probes.push_back(topic_probe<std_msgs::msg::Bool>(node, kEnvEnableTopic));
+  const std::vector<EndpointProbe> probes =
+      make_supervisor_probes(session.node(), options.action, options.detect_service);
 
   const auto all_up = [&probes] {
-    for (const Probe & probe : probes) {
+    for (const EndpointProbe & probe : probes) {
       if (!probe.is_up()) {
         return false;
       }
@@ -141,7 +82,7 @@ ExitCode run_status(const StatusOptions & options, Session & session)
   bool every_up = true;
   std::cout << std::left << std::setw(36) << "ENDPOINT" << std::setw(18) << "KIND"
             << "STATE\n";
-  for (const Probe & probe : probes) {
+  for (const EndpointProbe & probe : probes) {
     const bool up = probe.is_up();
     every_up = every_up && up;
     std::cout << std::setw(36) << probe.name << std::setw(18) << probe.kind << (up ? "up" : "down")

@@ -82,6 +82,13 @@ TEST(QuorvelCli, WrongArgumentsPrintTheCommandsUsageAndExit2)
       {{"echo", "joints"}, "unknown output 'joints'", "usage: quorvel echo"},
       {{"echo", "voice", "--count", "0"}, "greater than 0", "usage: quorvel echo"},
       {{"status", "--wait", "-1"}, "greater than 0", "usage: quorvel status"},
+      {{"dashboard", "--port", "0"},
+       "not a port number from 1 to 65535",
+       "usage: quorvel dashboard"},
+      {{"dashboard", "--bind", "my-host"},
+       "'my-host' is not an IP address",
+       "usage: quorvel dashboard"},
+      {{"dashboard", "open"}, "unexpected argument 'open'", "usage: quorvel dashboard"},
       {{"task", "--ros-args", "-p"}, "", "usage: quorvel"},
   };
   for (const Case & c : cases) {
@@ -109,6 +116,7 @@ TEST(QuorvelCli, HelpGoesToStandardOutputAndExits0)
       {{"echo", "--help"}, "usage: quorvel echo"},
       {{"cancel", "--help"}, "usage: quorvel cancel"},
       {{"status", "--help"}, "usage: quorvel status"},
+      {{"dashboard", "--help"}, "usage: quorvel dashboard"},
   };
   for (const auto & c : cases) {
     SCOPED_TRACE(c.second);

@@ -1,0 +1,880 @@
+#include "dashboard_model.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iomanip>
+#include <limits>
+#include <sstream>
+
+#include "codes.hpp"
+
+namespace quorvel_tools
+{
+
+namespace
+{
+
+constexpr std::int32_t kArmSuccess = 102100000;
+
+bool is_frequent(Section section)
+{
+  return section == Section::kArm || section == Section::kSurroundings;
+}
+
+std::int64_t stamp_ms(const TaskEvent & event)
+{
+  return static_cast<std::int64_t>(event.stamp.sec) * 1000 +
+         static_cast<std::int64_t>(event.stamp.nanosec / 1000000U);
+}
+
+// Rounded for the page; NaN and infinities, which JSON cannot carry, become null.
+nlohmann::json number(double value, int decimals = 4)
+{
+  if (!std::isfinite(value)) {
+    return nullptr;
+  }
+  const double scale = std::pow(10.0, decimals);
+  const double rounded = std::round(value * scale) / scale;
+  return rounded == 0.0 ? 0.0 : rounded;  // no "-0"
+}
+
+// "5", "1.5", "0.25": at most `decimals` places, no trailing zeros.
+std::string short_number(double value, int decimals = 2)
+{
+  if (!std::isfinite(value)) {
+    return "?";
+  }
+  std::ostringstream out;
+  out << std::fixed << std::setprecision(decimals) << value;
+  std::string text = out.str();
+  if (text.find('.') != std::string::npos) {
+    while (!text.empty() && text.back() == '0') {
+      text.pop_back();
+    }
+    if (!text.empty() && text.back() == '.') {
+      text.pop_back();
+    }
+  }
+  return text == "-0" ? "0" : text;
+}
+
+std::string fixed_number(double value, int decimals)
+{
+  if (!std::isfinite(value)) {
+    return "?";
+  }
+  std::ostringstream out;
+  out << std::fixed << std::setprecision(decimals) << value;
+  return out.str();
+}
+
+std::string pose_words(const std::string & target_name)
+{
+  if (target_name == "grab_pose") {
+    return "grab pose";
+  }
+  if (target_name == "release_joints") {
+    return "release pose";
+  }
+  if (target_name == "observe_joints") {
+    return "observe pose";
+  }
+  return target_name.empty() ? "the target" : target_name;
+}
+
+std::string service_words(const std::string & service)
+{
+  if (service == "arm_grab") {
+    return "grab";
+  }
+  if (service == "arm_release") {
+    return "release";
+  }
+  if (service == "arm_movejoints") {
+    return "joint move";
+  }
+  if (service == "detect_trash") {
+    return "detection";
+  }
+  return service.empty() ? "motion" : service;
+}
+
+bool is_recovery_target(const std::string & target_name)
+{
+  return target_name.rfind("recover", 0) == 0;
+}
+
+const char * kind_name(std::uint8_t kind)
+{
+  switch (kind) {
+    case TaskEvent::TASK_STARTED:
+      return "task started";
+    case TaskEvent::DETECT_REQUESTED:
+      return "detect requested";
+    case TaskEvent::DETECT_ANSWERED:
+      return "detect answered";
+    case TaskEvent::DETECT_TIMED_OUT:
+      return "detect timed out";
+    case TaskEvent::DETECT_LATE_ANSWER:
+      return "late detect answer";
+    case TaskEvent::SPOT_GIVEN_UP:
+      return "spot given up";
+    case TaskEvent::MOTION_SENT:
+      return "motion sent";
+    case TaskEvent::MOTION_ANSWERED:
+      return "motion answered";
+    case TaskEvent::GRIPPER_OPENED:
+      return "gripper opened";
+    case TaskEvent::GRIPPER_CLOSED:
+      return "gripper closed";
+    case TaskEvent::ENV_STOP_HELD:
+      return "environment stop";
+    case TaskEvent::ENV_STOP_RELEASED:
+      return "stop released";
+    case TaskEvent::RECOVERY_STARTED:
+      return "recovery started";
+    case TaskEvent::RECOVERY_ARM_ABNORMAL:
+      return "arm abnormal";
+    case TaskEvent::RECOVERY_POSITION:
+      return "recovery position";
+    case TaskEvent::RECOVERY_TIME_LIMIT:
+      return "recovery time limit";
+    case TaskEvent::RECOVERY_ENDED:
+      return "recovery ended";
+    case TaskEvent::TASK_ENDED:
+      return "task ended";
+    default:
+      return "event";
+  }
+}
+
+// How the page colours the event: "ok", "info", "warn" or "error".
+std::string event_level(const TaskEvent & event)
+{
+  switch (event.kind) {
+    case TaskEvent::DETECT_TIMED_OUT:
+    case TaskEvent::RECOVERY_TIME_LIMIT:
+      return "error";
+    case TaskEvent::DETECT_ANSWERED:
+      return event.status == 0 ? "warn" : "info";
+    case TaskEvent::MOTION_ANSWERED:
+      if (event.status == kArmSuccess) {
+        return "info";
+      }
+      return event.flags.empty() ? "warn" : "error";
+    case TaskEvent::ENV_STOP_HELD:
+    case TaskEvent::SPOT_GIVEN_UP:
+    case TaskEvent::DETECT_LATE_ANSWER:
+    case TaskEvent::RECOVERY_STARTED:
+    case TaskEvent::RECOVERY_ARM_ABNORMAL:
+      return "warn";
+    case TaskEvent::RECOVERY_POSITION:
+      return event.outcome == "reached" ? "info" : "warn";
+    case TaskEvent::RECOVERY_ENDED:
+      return event.outcome == "recovered" ? "ok" : "error";
+    case TaskEvent::TASK_ENDED:
+      if (event.outcome != "succeeded") {
+        return "warn";
+      }
+      if (event.error_code == 102300001 || event.error_code == 102300005) {
+        return "error";
+      }
+      return event.error_code == 102300003 ? "warn" : "ok";
+    default:
+      return "info";
+  }
+}
+
+double item_distance(const TaskEvent & event, std::size_t index)
+{
+  if (index < event.distances.size()) {
+    return event.distances[index];
+  }
+  const auto & p = event.items[index].grab_pose.position;
+  return std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
+}
+
+nlohmann::json point_json(double x, double y, double z)
+{
+  return {{"x", number(x)}, {"y", number(y)}, {"z", number(z)}};
+}
+
+nlohmann::json numbers_json(const std::vector<double> & values)
+{
+  nlohmann::json out = nlohmann::json::array();
+  for (const double value : values) {
+    out.push_back(number(value));
+  }
+  return out;
+}
+
+nlohmann::json optional_ms(const std::optional<std::int64_t> & ms)
+{
+  return ms ? nlohmann::json(*ms) : nlohmann::json(nullptr);
+}
+
+}  // namespace
+
+const char * section_name(Section section)
+{
+  switch (section) {
+    case Section::kTask:
+      return "task";
+    case Section::kTimeline:
+      return "timeline";
+    case Section::kWorkspace:
+      return "workspace";
+    case Section::kSurroundings:
+      return "surroundings";
+    case Section::kArm:
+      return "arm";
+    case Section::kVoice:
+      return "voice";
+    case Section::kOutcomes:
+      return "outcomes";
+    case Section::kEndpoints:
+      return "endpoints";
+  }
+  return "unknown";
+}
+
+std::string goal_id_text(const TaskEvent & event)
+{
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(32);
+  for (const std::uint8_t byte : event.goal_id.uuid) {
+    text.push_back(kHex[byte >> 4]);
+    text.push_back(kHex[byte & 0x0F]);
+  }
+  return text;
+}
+
+std::string phase_after(const TaskEvent & event, const std::string & previous)
+{
+  switch (event.kind) {
+    case TaskEvent::TASK_STARTED:
+      return "starting";
+    case TaskEvent::DETECT_REQUESTED:
+      if (event.threshold > 1) {
+        return "detecting (frame " + std::to_string(event.count) + " of " +
+               std::to_string(event.threshold) + ")";
+      }
+      return "detecting";
+    case TaskEvent::DETECT_ANSWERED: {
+      if (event.status == 0) {
+        return "detection failed";
+      }
+      const std::int32_t chosen = event.chosen_index;
+      if (chosen >= 0 && static_cast<std::size_t>(chosen) < event.items.size()) {
+        return "target chosen: trash " + std::to_string(chosen + 1) + " at " +
+               fixed_number(item_distance(event, static_cast<std::size_t>(chosen)), 2) + " m";
+      }
+      return "nothing to grab";
+    }
+    case TaskEvent::DETECT_TIMED_OUT:
+      return "detection timed out after " + short_number(event.seconds) + " s";
+    case TaskEvent::MOTION_SENT:
+      if (is_recovery_target(event.target_name)) {
+        return "recovering: moving to " + event.target_name;
+      }
+      if (event.service == "arm_grab") {
+        return "moving to grab pose";
+      }
+      if (event.service == "arm_release") {
+        return "moving to release pose";
+      }
+      return "moving to " + pose_words(event.target_name);
+    case TaskEvent::MOTION_ANSWERED: {
+      if (event.status == kArmSuccess) {
+        const std::string where = event.service == "arm_grab"      ? "grab pose"
+                                  : event.service == "arm_release" ? "release pose"
+                                                                   : pose_words(event.target_name);
+        return (is_recovery_target(event.target_name) ? "recovering: at " : "at the ") + where;
+      }
+      std::string text = service_words(event.service) + " failed: " + std::to_string(event.status);
+      if (!event.status_meaning.empty()) {
+        text += " (" + event.status_meaning + ")";
+      }
+      return text;
+    }
+    case TaskEvent::GRIPPER_OPENED:
+      if (event.target_name == "release") {
+        return "dropping the trash";
+      }
+      if (event.target_name == "recovery") {
+        return "recovering: opening the gripper";
+      }
+      return "opening the gripper";
+    case TaskEvent::GRIPPER_CLOSED:
+      return "closing the gripper";
+    case TaskEvent::ENV_STOP_HELD:
+      return "waiting: someone is near (" + fixed_number(event.distance, 1) + " m)";
+    case TaskEvent::ENV_STOP_RELEASED:
+      if (event.outcome == "disabled") {
+        return "going on: environment stop switched off";
+      }
+      return "going on: nothing near any more";
+    case TaskEvent::RECOVERY_STARTED:
+      return "recovering after a failed " + service_words(event.service);
+    case TaskEvent::RECOVERY_ARM_ABNORMAL:
+      return "recovering: waiting for a normal arm " + std::to_string(event.count) + " of " +
+             std::to_string(event.threshold);
+    case TaskEvent::RECOVERY_POSITION:
+      if (event.outcome == "reached") {
+        return "recovering: at " + pose_words(event.target_name);
+      }
+      return "recovering: " + pose_words(event.target_name) + " not reached yet";
+    case TaskEvent::RECOVERY_TIME_LIMIT:
+      return "recovering: time limit of " + short_number(event.seconds) + " s passed";
+    case TaskEvent::RECOVERY_ENDED:
+      return event.outcome == "recovered" ? "recovered: detecting again" : "recovery failed";
+    case TaskEvent::TASK_ENDED:
+      return "finished: " + (event.outcome.empty() ? std::string("ended") : event.outcome);
+    default:
+      // DETECT_LATE_ANSWER, SPOT_GIVEN_UP and kinds newer than this tool: the task goes on
+      // with what it was doing.
+      return previous;
+  }
+}
+
+std::string event_summary(const TaskEvent & event)
+{
+  if (!event.summary.empty()) {
+    return event.summary;
+  }
+  const std::string phase = phase_after(event, "");
+  return phase.empty() ? std::string(kind_name(event.kind)) : phase;
+}
+
+std::string json_text(const nlohmann::json & value)
+{
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+DashboardModel::DashboardModel(ModelLimits limits) : limits_(limits) {}
+
+void DashboardModel::touch(Section section)
+{
+  revisions_[static_cast<std::size_t>(section)] = ++revision_;
+}
+
+std::string DashboardModel::clip(const std::string & text) const
+{
+  if (text.size() <= limits_.text_bytes) {
+    return text;
+  }
+  std::size_t end = limits_.text_bytes;
+  // Do not leave half a UTF-8 sequence at the cut.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  return text.substr(0, end) + "\xe2\x80\xa6";  // an ellipsis
+}
+
+void DashboardModel::on_task_event(const TaskEvent & event)
+{
+  // A restarted supervisor counts from 1 again: only a jump forward is a loss.
+  if (seq_known_ && event.seq > last_seq_ + 1) {
+    events_missed_ += event.seq - last_seq_ - 1;
+  }
+  seq_known_ = true;
+  last_seq_ = event.seq;
+
+  const std::string goal = goal_id_text(event);
+  if (event.kind == TaskEvent::TASK_STARTED) {
+    begin_task(event, true);
+  } else if (!task_.known || goal != task_.goal_id) {
+    // The dashboard came after the start of this task (or missed its start).
+    begin_task(event, false);
+  }
+  add_timeline_entry(event);
+  task_.phase = phase_after(event, task_.phase);
+  task_.step_count = event.step_count;
+  task_.last_event_ms = stamp_ms(event);
+  apply_details(event);
+  touch(Section::kTask);
+  touch(Section::kTimeline);
+}
+
+void DashboardModel::begin_task(const TaskEvent & event, bool start_seen)
+{
+  // The supervisor forgets its given-up spots when a task ends, except when it was canceled.
+  if (last_end_outcome_ != "canceled") {
+    given_up_.clear();
+  }
+  last_end_outcome_.clear();
+  task_ = Task{};
+  task_.known = true;
+  task_.serial = ++task_serial_;
+  task_.goal_id = goal_id_text(event);
+  task_.start_seen = start_seen;
+  task_.started_ms = stamp_ms(event);
+  if (start_seen) {
+    task_.cmd = event.cmd;
+    if (std::isfinite(event.distance) && event.distance > 0.0F) {
+      stop_distance_ = event.distance;
+      stop_distance_known_ = true;
+    }
+  }
+  timeline_.clear();
+  timeline_first_ = 0;
+  detection_ = Detection{};
+  target_.reset();
+  grab_target_.reset();
+  picked_.clear();
+  touch(Section::kWorkspace);
+}
+
+void DashboardModel::add_timeline_entry(const TaskEvent & event)
+{
+  TimelineEntry entry;
+  entry.seq = event.seq;
+  entry.kind = event.kind;
+  entry.stamp_ms = stamp_ms(event);
+  entry.step_count = event.step_count;
+  entry.summary = clip(event_summary(event));
+  entry.level = event_level(event);
+  timeline_.push_back(std::move(entry));
+  while (timeline_.size() > limits_.timeline_entries) {
+    timeline_.pop_front();
+    ++timeline_first_;
+  }
+}
+
+void DashboardModel::apply_details(const TaskEvent & event)
+{
+  switch (event.kind) {
+    case TaskEvent::DETECT_ANSWERED: {
+      detection_ = Detection{};
+      detection_.known = true;
+      detection_.stamp_ms = stamp_ms(event);
+      detection_.status = event.status;
+      detection_.errmsg = clip(event.errmsg);
+      detection_.chosen_index = event.chosen_index;
+      detection_.total_items = event.items.size();
+      const std::size_t shown = std::min(event.items.size(), limits_.detection_items);
+      for (std::size_t i = 0; i < shown; ++i) {
+        const auto & p = event.items[i].grab_pose.position;
+        nlohmann::json item = point_json(p.x, p.y, p.z);
+        item["index"] = i;
+        item["type"] = event.items[i].type;
+        item["distance"] = number(item_distance(event, i));
+        item["chosen"] = static_cast<std::int64_t>(i) == event.chosen_index;
+        detection_.items.push_back(std::move(item));
+      }
+      target_.reset();
+      if (event.chosen_index >= 0 &&
+          static_cast<std::size_t>(event.chosen_index) < event.items.size()) {
+        const auto & p =
+            event.items[static_cast<std::size_t>(event.chosen_index)].grab_pose.position;
+        target_ = Point3{p.x, p.y, p.z};
+      }
+      touch(Section::kWorkspace);
+      break;
+    }
+    case TaskEvent::SPOT_GIVEN_UP: {
+      const auto & p = event.target_position;
+      given_up_.push_back(Point3{p.x, p.y, p.z});
+      if (given_up_.size() > limits_.given_up_spots) {
+        given_up_.erase(given_up_.begin());
+      }
+      ++task_.given_up;
+      touch(Section::kWorkspace);
+      break;
+    }
+    case TaskEvent::MOTION_SENT:
+      if (!event.target_joints.empty()) {
+        const std::size_t n = std::min(event.target_joints.size(), limits_.joints);
+        joint_target_.assign(event.target_joints.begin(), event.target_joints.begin() + n);
+        joint_target_name_ = clip(event.target_name);
+        joint_target_ms_ = stamp_ms(event);
+        touch(Section::kArm);
+      }
+      if (event.service == "arm_grab") {
+        const auto & p = event.target_position;
+        target_ = Point3{p.x, p.y, p.z};
+        grab_target_ = target_;
+        touch(Section::kWorkspace);
+      }
+      break;
+    case TaskEvent::GRIPPER_OPENED:
+      if (event.target_name == "release") {
+        ++task_.picked;
+        if (grab_target_ && picked_.size() < limits_.picked_spots) {
+          picked_.push_back(*grab_target_);
+          touch(Section::kWorkspace);
+        }
+        grab_target_.reset();
+      }
+      gripper_ = "open";
+      gripper_ms_ = stamp_ms(event);
+      touch(Section::kArm);
+      break;
+    case TaskEvent::GRIPPER_CLOSED:
+      gripper_ = "closed";
+      gripper_ms_ = stamp_ms(event);
+      touch(Section::kArm);
+      break;
+    case TaskEvent::ENV_STOP_HELD:
+      task_.env_stop_held = true;
+      task_.env_stop_distance = event.distance;
+      touch(Section::kWorkspace);
+      break;
+    case TaskEvent::ENV_STOP_RELEASED:
+      task_.env_stop_held = false;
+      touch(Section::kWorkspace);
+      break;
+    case TaskEvent::TASK_ENDED:
+      end_task(event);
+      break;
+    default:
+      break;
+  }
+}
+
+void DashboardModel::end_task(const TaskEvent & event)
+{
+  const std::int64_t ended = stamp_ms(event);
+  task_.ended_ms = ended;
+  task_.outcome = clip(event.outcome);
+  task_.error_code = event.error_code;
+  task_.env_stop_held = false;
+  last_end_outcome_ = event.outcome;
+
+  nlohmann::json outcome = {
+      {"goal_id", task_.goal_id},
+      {"outcome", task_.outcome},
+      {"error_code", event.error_code},
+      {"error_meaning", task_error_meaning(event.error_code)},
+      {"given_up", event.items.size()},
+      {"picked", task_.picked},
+      {"ended_ms", ended},
+  };
+  outcome["duration_s"] = task_.start_seen
+                              ? number(static_cast<double>(ended - task_.started_ms) / 1000.0, 1)
+                              : nlohmann::json(nullptr);
+  outcomes_.push_front(std::move(outcome));
+  while (outcomes_.size() > limits_.outcomes) {
+    outcomes_.pop_back();
+  }
+  touch(Section::kOutcomes);
+  touch(Section::kWorkspace);
+}
+
+void DashboardModel::on_arm_state(bool abnormal, std::int64_t now_ms)
+{
+  if (abnormal_ && *abnormal_ == abnormal) {
+    return;
+  }
+  abnormal_ = abnormal;
+  abnormal_ms_ = now_ms;
+  touch(Section::kArm);
+}
+
+void DashboardModel::on_gripper_command(const std::vector<std::int32_t> & data, std::int64_t now_ms)
+{
+  const std::string meaning = gripper_command_meaning(data);
+  if (meaning == "open") {
+    gripper_ = "open";
+  } else if (meaning == "close") {
+    gripper_ = "closed";
+  } else {
+    std::string text = "command [";
+    for (std::size_t i = 0; i < data.size() && i < 8; ++i) {
+      text += (i == 0 ? "" : ", ") + std::to_string(data[i]);
+    }
+    gripper_ = text + (data.size() > 8 ? ", ...]" : "]");
+  }
+  gripper_ms_ = now_ms;
+  touch(Section::kArm);
+}
+
+void DashboardModel::on_joint_state(
+    const std::vector<std::string> & names,
+    const std::vector<double> & positions,
+    std::int64_t now_ms)
+{
+  // As the supervisor does, a message without positions changes nothing.
+  if (positions.empty()) {
+    return;
+  }
+  const std::size_t n = std::min(positions.size(), limits_.joints);
+  joints_.assign(positions.begin(), positions.begin() + n);
+  joint_names_.clear();
+  for (std::size_t i = 0; i < n && i < names.size(); ++i) {
+    joint_names_.push_back(clip(names[i]));
+  }
+  joints_ms_ = now_ms;
+  touch(Section::kArm);
+}
+
+void DashboardModel::on_voice(std::int32_t code, std::int64_t now_ms)
+{
+  std::string meaning = voice_code_meaning(code);
+  if (meaning.empty()) {
+    meaning = "arm status passed through";
+  }
+  voice_.push_front({{"code", code}, {"meaning", meaning}, {"received_ms", now_ms}});
+  while (voice_.size() > limits_.voice) {
+    voice_.pop_back();
+  }
+  touch(Section::kVoice);
+}
+
+void DashboardModel::on_env_objects(
+    const std::string & frame_id, const std::vector<EnvObject> & objects, std::int64_t now_ms)
+{
+  objects_known_ = true;
+  objects_frame_ = clip(frame_id);
+  objects_ms_ = now_ms;
+  objects_total_ = objects.size();
+  objects_.assign(objects.begin(), objects.begin() + std::min(objects.size(), limits_.env_objects));
+  touch(Section::kSurroundings);
+}
+
+void DashboardModel::on_endpoints(
+    const std::vector<EndpointState> & endpoints,
+    std::size_t task_event_publishers,
+    std::int64_t now_ms)
+{
+  endpoints_ms_ = now_ms;
+  bool same = endpoints_known_ && endpoints.size() == endpoints_.size() &&
+              task_event_publishers == task_event_publishers_;
+  for (std::size_t i = 0; same && i < endpoints.size(); ++i) {
+    same = endpoints[i].name == endpoints_[i].name && endpoints[i].up == endpoints_[i].up;
+  }
+  if (same) {
+    return;
+  }
+  endpoints_known_ = true;
+  endpoints_ = endpoints;
+  task_event_publishers_ = task_event_publishers;
+  touch(Section::kEndpoints);
+}
+
+void DashboardModel::on_cancel_requested(std::int64_t /*now_ms*/)
+{
+  if (task_.known && !task_.ended_ms) {
+    task_.cancel_requested = true;
+    touch(Section::kTask);
+  }
+}
+
+nlohmann::json DashboardModel::timeline_json(std::size_t from) const
+{
+  nlohmann::json entries = nlohmann::json::array();
+  for (std::size_t i = from; i < timeline_.size(); ++i) {
+    const TimelineEntry & e = timeline_[i];
+    entries.push_back({
+        {"n", timeline_first_ + i},
+        {"seq", e.seq},
+        {"kind", e.kind},
+        {"kind_name", kind_name(e.kind)},
+        {"stamp_ms", e.stamp_ms},
+        {"offset_s", number(static_cast<double>(e.stamp_ms - task_.started_ms) / 1000.0, 3)},
+        {"step_count", e.step_count},
+        {"summary", e.summary},
+        {"level", e.level},
+    });
+  }
+  return {
+      {"task", task_.serial},
+      {"goal_id", task_.goal_id},
+      {"reset", from == 0},
+      {"entries", std::move(entries)},
+  };
+}
+
+nlohmann::json DashboardModel::section(Section section) const
+{
+  switch (section) {
+    case Section::kTask:
+      return {
+          {"known", task_.known},
+          {"serial", task_.serial},
+          {"goal_id", task_.goal_id},
+          {"cmd", task_.cmd},
+          {"running", task_.known && !task_.ended_ms},
+          {"start_seen", task_.start_seen},
+          {"started_ms", task_.started_ms},
+          {"ended_ms", optional_ms(task_.ended_ms)},
+          {"last_event_ms", task_.last_event_ms},
+          {"phase", task_.phase},
+          {"step_count", task_.step_count},
+          {"picked", task_.picked},
+          {"given_up", task_.given_up},
+          {"outcome", task_.outcome},
+          {"error_code", task_.error_code},
+          {"error_meaning", task_.ended_ms ? task_error_meaning(task_.error_code) : ""},
+          {"cancel_requested", task_.cancel_requested},
+          {"events_missed", events_missed_},
+          {"event_count", timeline_first_ + timeline_.size()},
+      };
+    case Section::kTimeline:
+      return timeline_json(0);
+    case Section::kWorkspace: {
+      nlohmann::json workspace = {
+          {"reach_limit", number(TaskEvent::REACH_LIMIT)},
+          {"stop_distance", number(stop_distance_)},
+          {"stop_distance_known", stop_distance_known_},
+          {"env_stop",
+           {{"held", task_.env_stop_held}, {"distance", number(task_.env_stop_distance)}}},
+          {"detection", nullptr},
+          {"target", nullptr},
+          {"given_up", nlohmann::json::array()},
+          {"picked", nlohmann::json::array()},
+      };
+      if (detection_.known) {
+        workspace["detection"] = {
+            {"stamp_ms", detection_.stamp_ms},
+            {"status", detection_.status},
+            {"errmsg", detection_.errmsg},
+            {"chosen_index", detection_.chosen_index},
+            {"total_items", detection_.total_items},
+            {"items", detection_.items},
+        };
+      }
+      if (target_) {
+        workspace["target"] = point_json(target_->x, target_->y, target_->z);
+      }
+      for (const Point3 & p : given_up_) {
+        workspace["given_up"].push_back(point_json(p.x, p.y, p.z));
+      }
+      for (const Point3 & p : picked_) {
+        workspace["picked"].push_back(point_json(p.x, p.y, p.z));
+      }
+      return workspace;
+    }
+    case Section::kSurroundings: {
+      nlohmann::json objects = nlohmann::json::array();
+      double nearest = std::numeric_limits<double>::infinity();
+      for (const EnvObject & o : objects_) {
+        const double d = std::hypot(static_cast<double>(o.x), static_cast<double>(o.y));
+        if (std::isfinite(d)) {
+          nearest = std::min(nearest, d);
+        }
+        objects.push_back({{"x", number(o.x)}, {"y", number(o.y)}, {"distance", number(d)}});
+      }
+      return {
+          {"known", objects_known_},
+          {"frame", objects_frame_},
+          {"received_ms", objects_ms_},
+          {"total", objects_total_},
+          {"objects", std::move(objects)},
+          {"nearest", number(nearest)},
+      };
+    }
+    case Section::kArm: {
+      nlohmann::json arm = {
+          {"abnormal", abnormal_ ? nlohmann::json(*abnormal_) : nlohmann::json(nullptr)},
+          {"abnormal_ms", abnormal_ms_},
+          {"gripper", gripper_.empty() ? nlohmann::json(nullptr) : nlohmann::json(gripper_)},
+          {"gripper_ms", gripper_ms_},
+          {"joints",
+           {{"names", joint_names_},
+            {"positions", numbers_json(joints_)},
+            {"received_ms", joints_ms_}}},
+          {"target", nullptr},
+      };
+      if (!joint_target_.empty()) {
+        arm["target"] = {
+            {"name", joint_target_name_},
+            {"positions", numbers_json(joint_target_)},
+            {"stamp_ms", joint_target_ms_},
+        };
+      }
+      return arm;
+    }
+    case Section::kVoice:
+      return {{"items", nlohmann::json(voice_)}};
+    case Section::kOutcomes:
+      return {{"items", nlohmann::json(outcomes_)}};
+    case Section::kEndpoints: {
+      nlohmann::json items = nlohmann::json::array();
+      for (const EndpointState & e : endpoints_) {
+        items.push_back({{"name", e.name}, {"kind", e.kind}, {"up", e.up}});
+      }
+      return {
+          {"known", endpoints_known_},
+          {"checked_ms", endpoints_ms_},
+          {"items", std::move(items)},
+          {"task_event_publishers", task_event_publishers_},
+      };
+    }
+  }
+  return nullptr;
+}
+
+nlohmann::json DashboardModel::snapshot(std::int64_t now_ms) const
+{
+  nlohmann::json out = {{"server_ms", now_ms}};
+  for (std::size_t i = 0; i < kSectionCount; ++i) {
+    const auto s = static_cast<Section>(i);
+    out[section_name(s)] = section(s);
+  }
+  return out;
+}
+
+bool DashboardModel::has_changes(const StreamCursor & cursor, bool urgent_only) const
+{
+  if (!cursor.started) {
+    return true;
+  }
+  for (std::size_t i = 0; i < kSectionCount; ++i) {
+    if (revisions_[i] != cursor.sent[i] && !(urgent_only && is_frequent(static_cast<Section>(i)))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<StreamMessage> DashboardModel::changes_since(
+    StreamCursor & cursor, bool include_frequent, std::int64_t now_ms) const
+{
+  std::vector<StreamMessage> messages;
+  if (!cursor.started) {
+    messages.push_back({"snapshot", snapshot(now_ms)});
+    cursor.started = true;
+    cursor.sent = revisions_;
+    cursor.timeline_task = task_.serial;
+    cursor.timeline_next = timeline_first_ + timeline_.size();
+    return messages;
+  }
+  // The timeline first: it is what a person watches for.
+  static constexpr Section kOrder[] = {
+      Section::kTimeline,
+      Section::kTask,
+      Section::kWorkspace,
+      Section::kOutcomes,
+      Section::kVoice,
+      Section::kArm,
+      Section::kSurroundings,
+      Section::kEndpoints,
+  };
+  for (const Section s : kOrder) {
+    const auto i = static_cast<std::size_t>(s);
+    if (revisions_[i] == cursor.sent[i] || (is_frequent(s) && !include_frequent)) {
+      continue;
+    }
+    if (s == Section::kTimeline) {
+      const bool reset =
+          cursor.timeline_task != task_.serial || cursor.timeline_next < timeline_first_;
+      const std::size_t from = reset ? 0 : cursor.timeline_next - timeline_first_;
+      if (reset || from < timeline_.size()) {
+        nlohmann::json data = timeline_json(from);
+        data["reset"] = reset;
+        messages.push_back({section_name(s), std::move(data)});
+      }
+      cursor.timeline_task = task_.serial;
+      cursor.timeline_next = timeline_first_ + timeline_.size();
+    } else {
+      messages.push_back({section_name(s), section(s)});
+    }
+    cursor.sent[i] = revisions_[i];
+  }
+  return messages;
+}
+
+}  // namespace quorvel_tools

@@ -1,0 +1,402 @@
+#include "dashboard_server.hpp"
+
+#include <arpa/inet.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <csignal>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include <httplib.h>
+
+#include "web_assets.hpp"
+
+namespace quorvel_tools
+{
+
+namespace
+{
+
+constexpr char kTokenHeader[] = "X-Quorvel-Token";
+constexpr char kJson[] = "application/json";
+constexpr char kText[] = "text/plain; charset=utf-8";
+
+// Everything the page needs comes from this server; nothing may frame it.
+constexpr char kContentSecurityPolicy[] =
+    "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
+    "img-src 'self' data:; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+
+std::string lower(std::string text)
+{
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+    return static_cast<char>(std::tolower(c));
+  });
+  return text;
+}
+
+bool is_ipv6_literal(const std::string & address)
+{
+  in6_addr v6{};
+  return inet_pton(AF_INET6, address.c_str(), &v6) == 1;
+}
+
+// "[::1]" for IPv6, the address as it is otherwise.
+std::string host_part(const std::string & address)
+{
+  return is_ipv6_literal(address) ? "[" + address + "]" : address;
+}
+
+// The canonical text of an IPv6 literal, as a browser writes it ("::1" for "0:0::1").
+std::string canonical_ipv6(const std::string & address)
+{
+  in6_addr v6{};
+  char text[INET6_ADDRSTRLEN] = {};
+  if (inet_pton(AF_INET6, address.c_str(), &v6) != 1 ||
+      inet_ntop(AF_INET6, &v6, text, sizeof(text)) == nullptr) {
+    return address;
+  }
+  return text;
+}
+
+bool is_any_address(const std::string & address)
+{
+  return address == "0.0.0.0" || canonical_ipv6(address) == "::";
+}
+
+std::string bind_error(int error, const std::string & address, int port)
+{
+  const std::string where = host_part(address) + ":" + std::to_string(port);
+  switch (error) {
+    case EADDRINUSE:
+      return "cannot listen on " + where + ": port " + std::to_string(port) +
+             " is already in use (another dashboard?); choose another with --port";
+    case EADDRNOTAVAIL:
+      return "cannot listen on " + where + ": " + address +
+             " is not an address of this machine; --bind takes one of its own addresses "
+             "(default 127.0.0.1)";
+    case EACCES:
+      return "cannot listen on " + where +
+             ": permission denied (ports below 1024 need "
+             "privileges); choose another with --port";
+    case 0:
+      return "cannot listen on " + where + " (check --bind and --port)";
+    default:
+      return "cannot listen on " + where + ": " + std::strerror(error);
+  }
+}
+
+void send_text(httplib::Response & res, int status, const std::string & text)
+{
+  res.status = status;
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(text + "\n", kText);
+}
+
+void send_answer(httplib::Response & res, const ButtonAnswer & answer)
+{
+  nlohmann::json body = {
+      {"ok", answer.http_status >= 200 && answer.http_status < 300},
+      {"message", answer.message},
+  };
+  if (!answer.goal_id.empty()) {
+    body["goal_id"] = answer.goal_id;
+  }
+  res.status = answer.http_status;
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(json_text(body), kJson);
+}
+
+// The request body of POST /api/task: empty, or {"cmd": N} with a 32-bit N.
+bool read_task_cmd(const std::string & body, std::int32_t & cmd, std::string & error)
+{
+  cmd = 1;
+  if (body.find_first_not_of(" \t\r\n") == std::string::npos) {
+    return true;
+  }
+  const nlohmann::json parsed = nlohmann::json::parse(body, nullptr, false);
+  if (parsed.is_discarded() || !parsed.is_object()) {
+    error = "the body must be empty or a JSON object such as {\"cmd\": 1}";
+    return false;
+  }
+  const auto found = parsed.find("cmd");
+  if (found == parsed.end()) {
+    return true;
+  }
+  constexpr auto kMin = std::numeric_limits<std::int32_t>::min();
+  constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
+  const bool in_range = found->is_number_unsigned()
+                            ? found->get<std::uint64_t>() <= static_cast<std::uint64_t>(kMax)
+                            : found->is_number_integer() && found->get<std::int64_t>() >= kMin &&
+                                  found->get<std::int64_t>() <= kMax;
+  if (!in_range) {
+    error = "cmd must be a 32-bit integer";
+    return false;
+  }
+  cmd = found->get<std::int32_t>();
+  return true;
+}
+
+}  // namespace
+
+std::string make_token()
+{
+  std::random_device source;
+  static const char kHex[] = "0123456789abcdef";
+  std::string token;
+  for (int word = 0; word < 4; ++word) {
+    std::uint32_t bits = source();
+    for (int digit = 0; digit < 8; ++digit) {
+      token.push_back(kHex[bits & 0x0FU]);
+      bits >>= 4;
+    }
+  }
+  return token;
+}
+
+bool token_matches(const std::string & given, const std::string & token)
+{
+  if (given.size() != token.size() || token.empty()) {
+    return false;
+  }
+  unsigned char difference = 0;
+  for (std::size_t i = 0; i < token.size(); ++i) {
+    difference |= static_cast<unsigned char>(given[i] ^ token[i]);
+  }
+  return difference == 0;
+}
+
+bool is_ip_literal(const std::string & address)
+{
+  in_addr v4{};
+  return inet_pton(AF_INET, address.c_str(), &v4) == 1 || is_ipv6_literal(address);
+}
+
+std::vector<std::string> allowed_hosts(const std::string & bind_address, int port)
+{
+  const std::string suffix = ":" + std::to_string(port);
+  std::vector<std::string> names = {"127.0.0.1", "localhost", "[::1]", host_part(bind_address)};
+  if (is_ipv6_literal(bind_address)) {
+    names.push_back("[" + canonical_ipv6(bind_address) + "]");
+  }
+  std::vector<std::string> hosts;
+  for (const std::string & name : names) {
+    hosts.push_back(lower(name) + suffix);
+    // A browser leaves out the scheme's default port.
+    if (port == 80) {
+      hosts.push_back(lower(name));
+    }
+  }
+  std::sort(hosts.begin(), hosts.end());
+  hosts.erase(std::unique(hosts.begin(), hosts.end()), hosts.end());
+  return hosts;
+}
+
+bool host_allowed(const std::string & host_header, const std::vector<std::string> & allowed)
+{
+  if (host_header.empty()) {
+    return false;
+  }
+  const std::string host = lower(host_header);
+  return std::find(allowed.begin(), allowed.end(), host) != allowed.end();
+}
+
+std::string page_url(const std::string & bind_address, int port, const std::string & token)
+{
+  std::string host = host_part(bind_address);
+  if (is_any_address(bind_address)) {
+    host = "127.0.0.1";
+  }
+  return "http://" + host + ":" + std::to_string(port) + "/?token=" + token;
+}
+
+DashboardServer::DashboardServer(DashboardHub & hub, std::string token, ButtonHandler on_button)
+    : DashboardServer(hub, std::move(token), std::move(on_button), Settings{})
+{
+}
+
+DashboardServer::DashboardServer(
+    DashboardHub & hub, std::string token, ButtonHandler on_button, Settings settings)
+    : hub_(hub),
+      token_(std::move(token)),
+      on_button_(std::move(on_button)),
+      settings_(settings),
+      server_(std::make_unique<httplib::Server>())
+{
+  const std::size_t threads = settings_.threads;
+  server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  // Small writes of the stream must leave at once, not wait for the next one.
+  server_->set_tcp_nodelay(true);
+  // cpp-httplib's default adds SO_REUSEPORT, with which a second dashboard on the same port
+  // starts without a word and the kernel deals the connections out between the two, tokens
+  // and all. SO_REUSEADDR alone still allows a restart while old connections linger.
+  server_->set_socket_options([](socket_t socket) {
+    const int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+  });
+  // Idle keep-alive connections hold a request thread; a short wait lets Ctrl-C end quickly.
+  server_->set_keep_alive_timeout(1);
+  server_->set_read_timeout(5, 0);
+  server_->set_write_timeout(5, 0);
+  server_->set_payload_max_length(4096);
+  server_->set_default_headers({
+      {"X-Content-Type-Options", "nosniff"},
+      {"X-Frame-Options", "DENY"},
+      {"Referrer-Policy", "no-referrer"},
+      {"Content-Security-Policy", kContentSecurityPolicy},
+  });
+  add_routes();
+}
+
+DashboardServer::~DashboardServer() { stop(); }
+
+void DashboardServer::add_routes()
+{
+  // A page from another site that rebinds its own name to 127.0.0.1 still sends its own name.
+  server_->set_pre_routing_handler([this](const httplib::Request & req, httplib::Response & res) {
+    if (!host_allowed(req.get_header_value("Host"), allowed_hosts_)) {
+      send_text(res, 403, "forbidden: this dashboard answers only to its own address");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    // Checked before the body is read: a refused press costs nothing and does nothing.
+    if (req.method != "GET" && req.method != "HEAD" &&
+        !token_matches(req.get_header_value(kTokenHeader), token_)) {
+      send_text(
+          res,
+          403,
+          "forbidden: the buttons need the token of the address quorvel dashboard printed at "
+          "its start");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  const httplib::Server::HandlerWithResponse on_error = [](const httplib::Request &,
+                                                           httplib::Response & res) {
+    if (!res.body.empty()) {
+      return httplib::Server::HandlerResponse::Unhandled;
+    }
+    send_text(res, res.status, res.status == 404 ? "not found" : "request refused");
+    return httplib::Server::HandlerResponse::Handled;
+  };
+  server_->set_error_handler(on_error);
+
+  for (const WebAsset & asset : web_assets()) {
+    const WebAsset * served = &asset;
+    const auto handler = [served](const httplib::Request &, httplib::Response & res) {
+      // The page is opened with the token in its address: keep it out of caches.
+      res.set_header("Cache-Control", "no-store");
+      res.set_content(served->body, served->content_type);
+    };
+    server_->Get(asset.path, handler);
+    if (std::string(asset.path) == "/index.html") {
+      server_->Get("/", handler);
+    }
+  }
+
+  server_->Get("/api/state", [this](const httplib::Request &, httplib::Response & res) {
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(hub_.snapshot_text(), kJson);
+  });
+
+  server_->Get("/api/stream", [this](const httplib::Request &, httplib::Response & res) {
+    if (!hub_.open_stream()) {
+      send_text(res, 503, "too many open pages; close one and reload");
+      return;
+    }
+    auto position = std::make_shared<StreamPosition>();
+    auto first = std::make_shared<bool>(true);
+    const auto keepalive = settings_.keepalive;
+    res.set_header("Cache-Control", "no-store");
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [this, position, first, keepalive](std::size_t, httplib::DataSink & sink) {
+          std::string text;
+          if (*first) {
+            // Reconnect quickly after the dashboard was restarted.
+            text = "retry: 1000\n\n";
+            *first = false;
+          }
+          std::string changes;
+          if (!hub_.next_stream_text(*position, changes, keepalive)) {
+            return false;
+          }
+          text += changes;
+          return sink.write(text.data(), text.size());
+        },
+        [this](bool) { hub_.close_stream(); });
+  });
+
+  // With a content reader, a POST without a body and without Content-Length (curl -X POST)
+  // is a press like any other rather than a malformed request.
+  const auto button = [this](ButtonAction action) {
+    return [this, action](
+               const httplib::Request & req,
+               httplib::Response & res,
+               const httplib::ContentReader & read_content) {
+      std::string body;
+      const bool has_body = req.has_header("Content-Length") ||
+                            lower(req.get_header_value("Transfer-Encoding")) == "chunked";
+      if (has_body && !read_content([&body](const char * data, std::size_t size) {
+            body.append(data, size);
+            return true;
+          })) {
+        send_text(res, 400, "could not read the request body");
+        return;
+      }
+      std::int32_t cmd = 1;
+      std::string error;
+      if (action == ButtonAction::kSendTask && !read_task_cmd(body, cmd, error)) {
+        send_text(res, 400, error);
+        return;
+      }
+      send_answer(res, on_button_(action, cmd));
+    };
+  };
+  server_->Post("/api/task", button(ButtonAction::kSendTask));
+  server_->Post("/api/cancel", button(ButtonAction::kCancel));
+}
+
+std::string DashboardServer::bind(const std::string & address, int port)
+{
+  allowed_hosts_ = allowed_hosts(address, port);
+  errno = 0;
+  if (!server_->bind_to_port(address, port)) {
+    return bind_error(errno, address, port);
+  }
+  return "";
+}
+
+void DashboardServer::start()
+{
+  // Signals are for the main thread, which watches for Ctrl-C; the request threads, started
+  // from this one, inherit the mask.
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGINT);
+  sigaddset(&blocked, SIGTERM);
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+
+  // stop() has no effect before the server runs; do not return before it does.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!server_->is_running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+void DashboardServer::stop()
+{
+  hub_.stop();
+  if (thread_.joinable()) {
+    server_->stop();
+    thread_.join();
+  }
+}
+
+}  // namespace quorvel_tools

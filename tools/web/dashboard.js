@@ -1,0 +1,720 @@
+// The page of quorvel dashboard: keeps a copy of the dashboard's state, fed by its event
+// stream, and draws it. Everything that comes from the robot is inserted as text, never as
+// markup.
+(function () {
+  'use strict';
+
+  var SVG_NS = 'http://www.w3.org/2000/svg';
+  var DASH = '\u2013';
+  var STALE_MS = 3000;          // objects not refreshed for this long are drawn faded
+  var SILENCE_MS = 25000;       // no message (the server pings every 10 s): reconnect
+  var TIMELINE_KEEP = 400;
+
+  var token = new URLSearchParams(window.location.search).get('token') || '';
+  var state = {
+    task: null, timeline: [], timelineTask: null, workspace: null, surroundings: null,
+    arm: null, voice: null, outcomes: null, endpoints: null
+  };
+  var serverOffset = 0;         // server clock minus this clock, in ms
+  var source = null;
+  var connected = false;
+  var everConnected = false;
+  var lastMessage = 0;
+  var retryTimer = null;
+  var retryDelay = 1000;
+  var busy = false;
+
+  // For tests and measurements: when each task event was shown, against its stamp.
+  window.quorvelRenderLog = [];
+
+  function $(id) { return document.getElementById(id); }
+
+  function el(tag, className, text) {
+    var node = document.createElement(tag);
+    if (className) { node.className = className; }
+    if (text !== undefined && text !== null) { node.textContent = String(text); }
+    return node;
+  }
+
+  function svg(tag, attrs, text) {
+    var node = document.createElementNS(SVG_NS, tag);
+    Object.keys(attrs || {}).forEach(function (key) { node.setAttribute(key, attrs[key]); });
+    if (text !== undefined) { node.textContent = String(text); }
+    return node;
+  }
+
+  function clear(node) { while (node.firstChild) { node.removeChild(node.firstChild); } }
+
+  function now() { return Date.now() + serverOffset; }
+
+  function isNum(v) { return typeof v === 'number' && isFinite(v); }
+
+  function fmt(v, digits) { return isNum(v) ? v.toFixed(digits) : DASH; }
+
+  function duration(ms) {
+    if (!isNum(ms) || ms < 0) { return DASH; }
+    var s = ms / 1000;
+    if (s < 60) { return s.toFixed(1) + ' s'; }
+    var m = Math.floor(s / 60);
+    var rest = Math.floor(s - m * 60);
+    if (m < 60) { return m + ' min ' + (rest < 10 ? '0' : '') + rest + ' s'; }
+    return Math.floor(m / 60) + ' h ' + (m % 60) + ' min';
+  }
+
+  function ago(ms) {
+    if (!isNum(ms) || ms <= 0) { return ''; }
+    var s = Math.max(0, (now() - ms) / 1000);
+    if (s < 1) { return 'just now'; }
+    if (s < 60) { return Math.floor(s) + ' s ago'; }
+    if (s < 3600) { return Math.floor(s / 60) + ' min ago'; }
+    return Math.floor(s / 3600) + ' h ago';
+  }
+
+  function clock(ms) {
+    if (!isNum(ms) || ms <= 0) { return DASH; }
+    var d = new Date(ms);
+    function two(n) { return (n < 10 ? '0' : '') + n; }
+    return two(d.getHours()) + ':' + two(d.getMinutes()) + ':' + two(d.getSeconds());
+  }
+
+  // ---- connection ----------------------------------------------------------------------
+
+  function setLink(up, text) {
+    connected = up;
+    $('link').className = 'link ' + (up ? 'link-up' : 'link-down');
+    $('link-text').textContent = text;
+    document.body.classList.toggle('offline', !up && everConnected);
+    if (!up) {
+      $('endpoints-summary').textContent = 'endpoints unknown';
+      $('endpoints-summary').className = 'pill';
+    } else if (state.endpoints) {
+      renderEndpoints();
+    }
+    updateButtons();
+  }
+
+  function connect() {
+    if (retryTimer) { clearTimeout(retryTimer); retryTimer = null; }
+    if (source) { source.close(); }
+    source = new EventSource('/api/stream');
+    var names = ['snapshot', 'task', 'timeline', 'workspace', 'surroundings', 'arm', 'voice',
+                 'outcomes', 'endpoints', 'ping'];
+    names.forEach(function (name) {
+      source.addEventListener(name, function (event) { receive(name, event.data); });
+    });
+    source.onerror = function () {
+      setLink(false, everConnected ? 'reconnecting\u2026' : 'connecting\u2026');
+      // The browser retries by itself unless the server refused the stream; then we do.
+      if (source.readyState === EventSource.CLOSED) {
+        retryTimer = setTimeout(connect, retryDelay);
+        retryDelay = Math.min(retryDelay * 2, 10000);
+      }
+    };
+  }
+
+  function receive(name, text) {
+    lastMessage = Date.now();
+    var data;
+    try { data = JSON.parse(text); } catch (e) { return; }
+    if (!connected) {
+      everConnected = true;
+      retryDelay = 1000;
+      setLink(true, 'live');
+    }
+    switch (name) {
+      case 'snapshot': applySnapshot(data); break;
+      case 'timeline': applyTimeline(data, false); break;
+      case 'ping': break;
+      default:
+        state[name] = data;
+        render(name);
+    }
+  }
+
+  // A stream can die without an error (a laptop that slept, a proxy): watch for silence.
+  setInterval(function () {
+    if (connected && Date.now() - lastMessage > SILENCE_MS) {
+      setLink(false, 'reconnecting\u2026');
+      connect();
+    }
+  }, 2000);
+
+  function applySnapshot(data) {
+    if (isNum(data.server_ms)) { serverOffset = data.server_ms - Date.now(); }
+    ['task', 'workspace', 'surroundings', 'arm', 'voice', 'outcomes', 'endpoints']
+      .forEach(function (name) { state[name] = data[name]; });
+    applyTimeline(data.timeline, true);
+    ['task', 'workspace', 'arm', 'voice', 'outcomes', 'endpoints'].forEach(render);
+  }
+
+  // ---- timeline ------------------------------------------------------------------------
+
+  // The timeline follows its newest event unless the reader scrolled up to older ones.
+  var followTimeline = true;
+
+  function followIfWanted() {
+    var list = $('timeline');
+    if (followTimeline) { list.scrollTop = list.scrollHeight; }
+  }
+
+  function applyTimeline(data, replay) {
+    if (!data) { return; }
+    var list = $('timeline');
+    if (data.reset || data.task !== state.timelineTask) {
+      state.timeline = [];
+      state.timelineTask = data.task;
+      clear(list);
+    }
+    var entries = data.entries || [];
+    entries.forEach(function (entry) {
+      state.timeline.push(entry);
+      list.appendChild(timelineRow(entry, !replay));
+    });
+    // Recorded once the rows are in the document.
+    var shown = Date.now();
+    entries.forEach(function (entry) {
+      window.quorvelRenderLog.push({
+        seq: entry.seq, kind: entry.kind, stamp_ms: entry.stamp_ms,
+        rendered_ms: shown, replay: replay
+      });
+    });
+    while (state.timeline.length > TIMELINE_KEEP) {
+      state.timeline.shift();
+      if (list.firstChild) { list.removeChild(list.firstChild); }
+    }
+    if (window.quorvelRenderLog.length > 5000) { window.quorvelRenderLog.splice(0, 1000); }
+    followIfWanted();
+    $('timeline-empty').hidden = state.timeline.length > 0;
+    list.hidden = state.timeline.length === 0;
+    var task = state.task;
+    $('timeline-note').textContent = state.timeline.length ?
+      state.timeline.length + ' event' + (state.timeline.length === 1 ? '' : 's') +
+      (task && task.goal_id ? ' of task ' + task.goal_id.slice(0, 8) : '') : '';
+  }
+
+  function timelineRow(entry, fresh) {
+    var li = el('li', 'level-' + (entry.level || 'info') + (fresh ? ' fresh' : ''));
+    li.dataset.seq = entry.seq;
+    li.dataset.kind = entry.kind;
+    var offset = isNum(entry.offset_s) ? '+' + entry.offset_s.toFixed(1) + ' s' : DASH;
+    li.appendChild(el('span', 'tl-time', offset));
+    li.appendChild(el('span', 'tl-step', 'step ' + entry.step_count));
+    var text = el('span', 'tl-text', entry.summary);
+    text.appendChild(el('span', 'tl-kind', entry.kind_name));
+    li.appendChild(text);
+    return li;
+  }
+
+  // ---- rendering -----------------------------------------------------------------------
+
+  function render(name) {
+    switch (name) {
+      case 'task': renderTask(); break;
+      case 'workspace': case 'surroundings': renderWorkspace(); break;
+      case 'arm': renderArm(); break;
+      case 'voice': renderVoice(); break;
+      case 'outcomes': renderOutcomes(); break;
+      case 'endpoints': renderEndpoints(); renderTask(); break;
+      default: break;
+    }
+  }
+
+  function resultClass(task) {
+    if (task.outcome !== 'succeeded') { return 'warn'; }
+    if (task.error_code === 102300001 || task.error_code === 102300005) { return 'bad'; }
+    if (task.error_code === 102300002 || task.error_code === 102300003) { return 'warn'; }
+    return 'ok';
+  }
+
+  function renderTask() {
+    var t = state.task;
+    var icon = $('task-state-icon');
+    var flags = $('task-flags');
+    clear(flags);
+    var note = $('task-note');
+    var e = state.endpoints;
+    var blind = !!(e && e.known && !e.task_event_publishers);
+    note.hidden = !blind;
+    note.textContent = blind ? 'Nothing publishes the supervisor\'s task events, so what a task ' +
+      'does cannot be shown here (no supervisor, or one without task events). The buttons still ' +
+      'work; the arm, the announcements and the endpoints stay live.' : '';
+    if (!t || !t.known) {
+      $('task-phase').textContent = blind ? 'no task events' : 'no task yet';
+      $('task-goal').textContent = '';
+      icon.className = 'state-icon state-idle';
+      ['task-steps', 'task-elapsed', 'task-picked', 'task-given-up'].forEach(function (id) {
+        $(id).textContent = DASH;
+      });
+      $('task-result').hidden = true;
+      updateButtons();
+      return;
+    }
+    $('task-phase').textContent = t.phase;
+    $('task-goal').textContent = 'goal ' + t.goal_id.slice(0, 8) + (t.cmd ? ', cmd ' + t.cmd : '');
+    $('task-goal').title = t.goal_id;
+    $('task-steps').textContent = t.step_count;
+    $('task-picked').textContent = t.picked;
+    $('task-given-up').textContent = t.given_up;
+    if (t.running) {
+      icon.className = 'state-icon state-running';
+      $('task-result').hidden = true;
+    } else {
+      var cls = resultClass(t);
+      icon.className = 'state-icon state-' + cls;
+      $('task-result').hidden = false;
+      $('task-result').className = 'result ' + cls;
+      $('task-outcome').textContent = t.outcome || 'ended';
+      $('task-error-code').textContent = t.error_code;
+      $('task-error-meaning').textContent = t.error_meaning ? '(' + t.error_meaning + ')' : '';
+    }
+    if (t.cancel_requested && t.running) {
+      flags.appendChild(el('span', 'flag', 'cancel requested'));
+    }
+    if (!t.start_seen) { flags.appendChild(el('span', 'flag', 'joined after the start')); }
+    if (t.events_missed > 0) {
+      flags.appendChild(el('span', 'flag', plural(t.events_missed, 'event') + ' missed'));
+    }
+    tick();
+    updateButtons();
+  }
+
+  // Elapsed times and ages move on between messages.
+  function tick() {
+    var t = state.task;
+    if (t && t.known) {
+      var end = t.running ? now() : t.ended_ms;
+      $('task-elapsed').textContent = t.start_seen ? duration(end - t.started_ms) :
+        'since ' + clock(t.started_ms);
+    }
+    document.querySelectorAll('[data-since]').forEach(function (node) {
+      node.textContent = ago(Number(node.dataset.since));
+    });
+    if (state.arm && state.arm.target) {
+      var target = state.arm.target;
+      $('arm-target').textContent = 'target ' + target.name + ', ' + ago(target.stamp_ms);
+    }
+  }
+  setInterval(function () {
+    tick();
+    // Objects fade when their topic falls silent.
+    if (state.surroundings && state.surroundings.known &&
+        now() - state.surroundings.received_ms > STALE_MS) {
+      renderWorkspace();
+    }
+  }, 500);
+
+  // ---- workspace -------------------------------------------------------------------------
+
+  var NICE = [1, 1.5, 2, 2.5, 3, 4, 5, 6, 8, 10, 15, 20];
+
+  // The scale follows the stop distance and the trashes; objects farther out are pinned to the
+  // edge with their distance, so that one far object does not shrink the table to a dot.
+  function viewRadius(ws) {
+    var r = Math.max(1.2, (ws ? ws.stop_distance || 0 : 0) * 1.12);
+    function grow(x, y) { if (isNum(x) && isNum(y)) { r = Math.max(r, Math.hypot(x, y) * 1.1); } }
+    if (ws && ws.detection) { ws.detection.items.forEach(function (i) { grow(i.x, i.y); }); }
+    if (ws) { ws.given_up.forEach(function (p) { grow(p.x, p.y); }); }
+    for (var i = 0; i < NICE.length; ++i) { if (NICE[i] >= r) { return NICE[i]; } }
+    return NICE[NICE.length - 1];
+  }
+
+  function ringStep(radius) {
+    if (radius <= 1.5) { return 0.25; }
+    if (radius <= 3) { return 0.5; }
+    if (radius <= 6) { return 1; }
+    if (radius <= 10) { return 2; }
+    return 5;
+  }
+
+  function renderWorkspace() {
+    var ws = state.workspace;
+    var sur = state.surroundings;
+    var root = $('workspace');
+    clear(root);
+    var size = 520, c = size / 2, pad = 22;
+    var radius = viewRadius(ws);
+    var k = (c - pad) / radius;               // pixels per metre
+    // x points forward (up), y to the left, as seen from above.
+    function sx(x, y) { return c - y * k; }
+    function sy(x, y) { return c - x * k; }
+    function within(x, y) { return Math.hypot(x, y) <= radius * 1.02; }
+
+    var step = ringStep(radius);
+    for (var d = step; d <= radius + 1e-9; d += step) {
+      root.appendChild(svg('circle', { cx: c, cy: c, r: d * k, 'class': 'ws-ring' }));
+      // Along the lower right, away from the reach and stop labels at the top.
+      var a = Math.PI / 4;
+      root.appendChild(svg('text', {
+        x: c + Math.cos(a) * d * k + 2, y: c + Math.sin(a) * d * k + 11, 'class': 'ws-ring-label'
+      }, trimNum(d) + ' m'));
+    }
+    var lo = pad / 2, hi = size - pad / 2;
+    root.appendChild(svg('line', { x1: lo, y1: c, x2: hi, y2: c, 'class': 'ws-axis' }));
+    root.appendChild(svg('line', { x1: c, y1: lo, x2: c, y2: hi, 'class': 'ws-axis' }));
+
+    var reach = ws ? ws.reach_limit : 0.9;
+    var stop = ws ? ws.stop_distance : 2.0;
+    var held = !!(ws && ws.env_stop && ws.env_stop.held);
+    if (isNum(stop) && stop > 0) {
+      root.appendChild(svg('circle', {
+        cx: c, cy: c, r: stop * k, 'class': 'ws-stop' + (held ? ' held' : '')
+      }));
+      root.appendChild(svg('text', { x: c + 6, y: c - stop * k + 14, 'class': 'ws-stop-label' },
+        'stop ' + trimNum(stop) + ' m' + (ws && !ws.stop_distance_known ? ' (default)' : '') +
+        (held ? ' \u2013 holding' : '')));
+    }
+    if (isNum(reach)) {
+      root.appendChild(svg('circle', { cx: c, cy: c, r: reach * k, 'class': 'ws-reach' }));
+      root.appendChild(svg('text', { x: c + 6, y: c - reach * k + 14, 'class': 'ws-reach-label' },
+        'reach ' + trimNum(reach) + ' m'));
+    }
+
+    // The arm's origin and its axes.
+    var arrow = 22;
+    root.appendChild(svg('line', { x1: c, y1: c, x2: c, y2: c - arrow, 'class': 'ws-arrow' }));
+    root.appendChild(svg('line', { x1: c, y1: c, x2: c - arrow, y2: c, 'class': 'ws-arrow' }));
+    root.appendChild(svg('text', { x: c - 3, y: c - arrow - 3, 'class': 'ws-arrow-label' }, 'x'));
+    root.appendChild(svg('text', { x: c - arrow - 9, y: c + 4, 'class': 'ws-arrow-label' }, 'y'));
+    root.appendChild(svg('circle', { cx: c, cy: c, r: 9, 'class': 'ws-robot-ring' }));
+    root.appendChild(svg('circle', { cx: c, cy: c, r: 4, 'class': 'ws-robot' }));
+
+    // Scale bar.
+    var bar = step >= 1 ? step : (radius > 2 ? 1 : 0.5);
+    var bx = pad, by = size - pad + 6;
+    var bend = bx + bar * k;
+    root.appendChild(svg('line', { x1: bx, y1: by, x2: bend, y2: by, 'class': 'ws-scale' }));
+    root.appendChild(svg('line', { x1: bx, y1: by - 4, x2: bx, y2: by + 4, 'class': 'ws-scale' }));
+    root.appendChild(svg('line', {
+      x1: bend, y1: by - 4, x2: bend, y2: by + 4, 'class': 'ws-scale'
+    }));
+    root.appendChild(svg('text', { x: bend + 6, y: by + 4, 'class': 'ws-scale-label' },
+      trimNum(bar) + ' m'));
+
+    var offscale = 0;
+    // Objects around the robot.
+    var note = '';
+    if (sur && sur.known) {
+      var stale = now() - sur.received_ms > STALE_MS;
+      sur.objects.forEach(function (o) {
+        if (!isNum(o.x) || !isNum(o.y)) { return; }
+        var near = isNum(stop) && o.distance < stop;
+        var cls = 'ws-object' + (near ? ' near' : '') + (stale ? ' stale' : '');
+        var tip = 'object at (' + fmt(o.x, 2) + ', ' + fmt(o.y, 2) + '), ' +
+          fmt(o.distance, 2) + ' m';
+        if (within(o.x, o.y)) {
+          var dot = svg('circle', { cx: sx(o.x, o.y), cy: sy(o.x, o.y), r: 7, 'class': cls });
+          dot.appendChild(svg('title', {}, tip));
+          root.appendChild(dot);
+          return;
+        }
+        // Beyond the view: a marker on the edge, pointing at it.
+        var f = (radius * 0.97) / Math.hypot(o.x, o.y);
+        var ex = sx(o.x * f, o.y * f), ey = sy(o.x * f, o.y * f);
+        var ang = Math.atan2(ey - c, ex - c);
+        var s1 = 9, w = 0.5;
+        var pts = [
+          [ex + Math.cos(ang) * s1, ey + Math.sin(ang) * s1],
+          [ex + Math.cos(ang + Math.PI - w) * s1, ey + Math.sin(ang + Math.PI - w) * s1],
+          [ex + Math.cos(ang + Math.PI + w) * s1, ey + Math.sin(ang + Math.PI + w) * s1]
+        ].map(function (p) { return p[0].toFixed(1) + ',' + p[1].toFixed(1); }).join(' ');
+        var mark = svg('polygon', { points: pts, 'class': cls });
+        mark.appendChild(svg('title', {}, tip + ' (beyond the view)'));
+        root.appendChild(mark);
+        var lx = ex - Math.cos(ang) * 16, ly = ey - Math.sin(ang) * 16 + 4;
+        root.appendChild(svg('text', {
+          x: lx, y: ly,
+          'text-anchor': Math.cos(ang) > 0.3 ? 'end' : (Math.cos(ang) < -0.3 ? 'start' : 'middle'),
+          'class': 'ws-offscale-label'
+        }, fmt(o.distance, 1) + ' m'));
+      });
+      note = sur.total + ' object' + (sur.total === 1 ? '' : 's') + ' around' +
+        (isNum(sur.nearest) ? ', nearest ' + fmt(sur.nearest, 2) + ' m' : '') +
+        (sur.frame ? ' (frame ' + sur.frame + ')' : '') + (stale ? ', not updated' : '');
+    }
+
+    // Given-up spots.
+    if (ws) {
+      ws.given_up.forEach(function (p) {
+        if (!isNum(p.x) || !isNum(p.y)) { return; }
+        if (!within(p.x, p.y)) { offscale++; return; }
+        var x = sx(p.x, p.y), y = sy(p.x, p.y), s = 6;
+        var g = svg('g', {});
+        var cross = 'ws-given-up';
+        g.appendChild(svg('line', { x1: x - s, y1: y - s, x2: x + s, y2: y + s, 'class': cross }));
+        g.appendChild(svg('line', { x1: x - s, y1: y + s, x2: x + s, y2: y - s, 'class': cross }));
+        g.appendChild(svg('title', {}, 'given-up spot (' + fmt(p.x, 3) + ', ' + fmt(p.y, 3) + ')'));
+        root.appendChild(g);
+      });
+    }
+
+    // Where this task's trashes were picked.
+    if (ws && ws.picked) {
+      ws.picked.forEach(function (p) {
+        if (!isNum(p.x) || !isNum(p.y) || !within(p.x, p.y)) { return; }
+        var x = sx(p.x, p.y), y = sy(p.x, p.y);
+        var g = svg('g', { 'class': 'ws-picked' });
+        g.appendChild(svg('circle', { cx: x, cy: y, r: 6 }));
+        g.appendChild(svg('path', {
+          d: 'M' + (x - 3) + ' ' + y + ' l2.2 2.4 l4 -4.6', 'class': 'ws-picked-check'
+        }));
+        g.appendChild(svg('title', {}, 'picked at (' + fmt(p.x, 3) + ', ' + fmt(p.y, 3) + ')'));
+        root.appendChild(g);
+      });
+    }
+
+    // The last detection.
+    var det = ws && ws.detection;
+    if (det) {
+      det.items.forEach(function (item) {
+        if (!isNum(item.x) || !isNum(item.y)) { return; }
+        if (!within(item.x, item.y)) { offscale++; return; }
+        var x = sx(item.x, item.y), y = sy(item.x, item.y);
+        var far = isNum(item.distance) && isNum(reach) && item.distance >= reach;
+        if (item.chosen) {
+          root.appendChild(svg('circle', { cx: x, cy: y, r: 13, 'class': 'ws-chosen-ring' }));
+        }
+        var dot = svg('circle', {
+          cx: x, cy: y, r: 7,
+          'class': 'ws-item' + (item.chosen ? ' chosen' : '') + (far ? ' far' : '')
+        });
+        dot.appendChild(svg('title', {}, 'trash ' + (item.index + 1) + ', type ' + item.type +
+          ', grab position (' + fmt(item.x, 3) + ', ' + fmt(item.y, 3) + ', ' + fmt(item.z, 3) +
+          '), ' + fmt(item.distance, 3) + ' m' + (item.chosen ? ', chosen' : '')));
+        root.appendChild(dot);
+        root.appendChild(svg('text', {
+          x: x + (item.chosen ? 16 : 10), y: y + 4,
+          'class': 'ws-item-label' + (item.chosen ? ' chosen' : '')
+        }, String(item.index + 1) + (item.chosen ? ' target' : '')));
+      });
+    }
+    if (offscale > 0) {
+      root.appendChild(svg('text', {
+        x: size - pad, y: size - 8, 'text-anchor': 'end', 'class': 'ws-offscale'
+      },
+        offscale + ' beyond the view'));
+    }
+
+    $('map-note').textContent = note;
+    var dn = $('detection-note');
+    if (!det) {
+      dn.textContent = 'No detection in this task yet.';
+    } else if (det.status === 0) {
+      dn.textContent = 'Last detection failed' + (det.errmsg ? ': ' + det.errmsg : '') +
+        ' (' + ago(det.stamp_ms) + ').';
+    } else {
+      var chosen = det.chosen_index >= 0 ? 'chose trash ' + (det.chosen_index + 1) :
+        'chose nothing';
+      var trashes = det.total_items + ' trash' + (det.total_items === 1 ? '' : 'es');
+      var spots = ws.given_up.length ? '; ' + plural(ws.given_up.length, 'spot') + ' given up' : '';
+      dn.textContent = 'Last detection: ' + trashes + ', ' + chosen + spots + '.';
+    }
+  }
+
+  function trimNum(v) { return String(Math.round(v * 100) / 100); }
+
+  function plural(n, word) { return n + ' ' + word + (n === 1 ? '' : 's'); }
+
+  // ---- arm -----------------------------------------------------------------------------
+
+  function renderArm() {
+    var arm = state.arm;
+    if (!arm) { return; }
+    var st = $('arm-state');
+    if (arm.abnormal === true) {
+      st.className = 'badge badge-bad';
+      st.textContent = 'arm ABNORMAL';
+    } else if (arm.abnormal === false) {
+      st.className = 'badge badge-ok';
+      st.textContent = 'arm normal';
+    } else {
+      st.className = 'badge badge-muted';
+      st.textContent = 'arm state unknown';
+    }
+    var gr = $('gripper-state');
+    if (arm.gripper === 'open' || arm.gripper === 'closed') {
+      gr.className = 'badge badge-info';
+      gr.textContent = 'gripper ' + arm.gripper;
+    } else {
+      gr.className = 'badge badge-muted';
+      gr.textContent = arm.gripper ? 'gripper ' + arm.gripper : 'gripper unknown';
+    }
+    var body = $('joints');
+    clear(body);
+    var current = arm.joints.positions || [];
+    var target = arm.target ? arm.target.positions : [];
+    var n = Math.max(current.length, target.length);
+    for (var i = 0; i < n; ++i) {
+      var tr = el('tr');
+      var name = arm.joints.names[i] || 'joint ' + (i + 1);
+      tr.appendChild(el('td', '', name));
+      var now_ = current[i], tgt = target[i];
+      tr.appendChild(el('td', 'num', fmt(now_, 3)));
+      tr.appendChild(el('td', 'num', fmt(tgt, 3)));
+      var delta = isNum(now_) && isNum(tgt) ? now_ - tgt : null;
+      var far = delta !== null && Math.abs(delta) > 0.02;
+      tr.appendChild(el('td', 'num' + (far ? ' delta-big' : ''),
+        delta === null ? DASH : (delta >= 0 ? '+' : '') + delta.toFixed(3)));
+      var cell = el('td');
+      var barNode = el('div', 'jbar');
+      barNode.appendChild(el('span', 'mid'));
+      if (isNum(tgt)) { barNode.appendChild(position('tgt', tgt)); }
+      if (isNum(now_)) { barNode.appendChild(position('now', now_)); }
+      cell.appendChild(barNode);
+      tr.appendChild(cell);
+      body.appendChild(tr);
+    }
+    $('joints-empty').hidden = n > 0;
+    tick();
+  }
+
+  function position(cls, value) {
+    var node = el('span', cls);
+    var f = Math.max(0, Math.min(1, (value + Math.PI) / (2 * Math.PI)));
+    node.style.left = (f * 100).toFixed(2) + '%';
+    node.title = value.toFixed(3) + ' rad (' + (value * 180 / Math.PI).toFixed(1) + '\u00b0)';
+    return node;
+  }
+
+  // ---- voice, outcomes, endpoints --------------------------------------------------------
+
+  function renderVoice() {
+    var list = $('voice');
+    clear(list);
+    var items = (state.voice && state.voice.items) || [];
+    items.forEach(function (v) {
+      var li = el('li');
+      li.appendChild(el('span', 'v-code' + (v.code >= 1 && v.code <= 4 ? ' alert' : ''), v.code));
+      li.appendChild(el('span', 'v-text', v.meaning));
+      var age = el('span', 'v-age', ago(v.received_ms));
+      age.dataset.since = v.received_ms;
+      li.appendChild(age);
+      list.appendChild(li);
+    });
+    $('voice-empty').hidden = items.length > 0;
+  }
+
+  function renderOutcomes() {
+    var body = $('outcomes');
+    clear(body);
+    var items = (state.outcomes && state.outcomes.items) || [];
+    items.forEach(function (o) {
+      var tr = el('tr');
+      tr.dataset.goalId = o.goal_id;
+      tr.appendChild(el('td', 'mono', clock(o.ended_ms)));
+      var cls = resultClass(o);
+      tr.appendChild(el('td', 'o-outcome o-' + cls, o.outcome || 'ended'));
+      var code = el('td', 'o-code');
+      code.appendChild(el('span', 'mono', o.error_code));
+      if (o.error_meaning) { code.appendChild(el('span', 'code-meaning', o.error_meaning)); }
+      tr.appendChild(code);
+      tr.appendChild(el('td', 'num o-picked', o.picked));
+      tr.appendChild(el('td', 'num o-given-up', o.given_up));
+      tr.appendChild(el('td', 'num', isNum(o.duration_s) ? duration(o.duration_s * 1000) : DASH));
+      body.appendChild(tr);
+    });
+    $('outcomes-empty').hidden = items.length > 0;
+  }
+
+  function renderEndpoints() {
+    var e = state.endpoints;
+    var list = $('endpoints');
+    clear(list);
+    var summary = $('endpoints-summary');
+    if (!e || !e.known) { summary.textContent = 'endpoints \u2026'; return; }
+    var up = 0;
+    e.items.forEach(function (item) {
+      if (item.up) { up++; }
+      var li = el('li', item.up ? 'up' : 'down');
+      li.appendChild(el('span', 'e-dot'));
+      li.appendChild(el('span', 'e-name', item.name));
+      li.appendChild(el('span', 'e-kind', item.kind));
+      li.appendChild(el('span', 'e-state', item.up ? 'up' : 'down'));
+      list.appendChild(li);
+    });
+    summary.textContent = 'supervisor endpoints ' + up + ' / ' + e.items.length + ' up';
+    summary.className = 'pill ' + (up === e.items.length ? 'pill-ok' : 'pill-bad');
+    var src = $('events-source');
+    if (e.task_event_publishers > 0) {
+      src.className = 'small muted';
+      src.textContent = 'Task events come from ' + e.task_event_publishers + ' publisher' +
+        (e.task_event_publishers === 1 ? '' : 's') + '.';
+    } else {
+      src.className = 'small warn-text';
+      src.textContent = 'Nothing publishes task events: the task and its timeline stay empty ' +
+        '(no supervisor, or one without task events).';
+    }
+  }
+
+  // ---- buttons -------------------------------------------------------------------------
+
+  function updateButtons() {
+    var t = state.task;
+    var running = !!(t && t.known && t.running);
+    // Without task events the page cannot tell whether a task runs: leave both to the user.
+    var blind = !state.endpoints || !state.endpoints.task_event_publishers;
+    var usable = connected && !busy && token !== '';
+    $('send-task').disabled = !usable || (running && !blind);
+    $('cancel-task').disabled = !usable || (!running && !blind);
+    if (token === '' && !busy) {
+      say('Open the address quorvel dashboard printed (with ?token=) to use the buttons.', '');
+    }
+  }
+
+  function say(text, cls) {
+    var m = $('button-message');
+    m.textContent = text;
+    m.className = 'button-message' + (cls ? ' ' + cls : '');
+  }
+
+  function press(path, body) {
+    busy = true;
+    updateButtons();
+    say(path === '/api/task' ? 'sending the task\u2026' : 'asking to cancel\u2026', '');
+    fetch(path, {
+      method: 'POST',
+      headers: { 'X-Quorvel-Token': token, 'Content-Type': 'application/json' },
+      body: body,
+      cache: 'no-store'
+    }).then(function (response) {
+      return response.text().then(function (text) {
+        var message = text.trim();
+        try { message = JSON.parse(text).message; } catch (e) { /* plain text */ }
+        if (response.status === 403) {
+          message = 'Refused: this page\'s token is not the dashboard\'s. Was it restarted? ' +
+            'Open the address it printed.';
+        }
+        say(message, response.ok ? 'ok' : 'bad');
+      });
+    }).catch(function () {
+      say('The dashboard did not answer.', 'bad');
+    }).then(function () {
+      busy = false;
+      updateButtons();
+    });
+  }
+
+  document.addEventListener('DOMContentLoaded', function () {
+    var list = $('timeline');
+    // Only the reader scrolls up; following scrolls always go down.
+    var lastTop = 0;
+    list.addEventListener('scroll', function () {
+      if (list.scrollHeight - list.scrollTop - list.clientHeight < 24) {
+        followTimeline = true;
+      } else if (list.scrollTop < lastTop) {
+        followTimeline = false;
+      }
+      lastTop = list.scrollTop;
+    });
+    // The card changes height as the task card above grows or shrinks.
+    if (window.ResizeObserver) { new ResizeObserver(followIfWanted).observe(list); }
+    $('send-task').addEventListener('click', function () { press('/api/task', '{"cmd": 1}'); });
+    $('cancel-task').addEventListener('click', function () { press('/api/cancel', ''); });
+    renderWorkspace();
+    updateButtons();
+    connect();
+    // A first connection that does not come at once shows as a loss, not as a blank page.
+    setTimeout(function () {
+      if (!connected) { everConnected = true; setLink(false, 'reconnecting\u2026'); }
+    }, 3000);
+  });
+}());
