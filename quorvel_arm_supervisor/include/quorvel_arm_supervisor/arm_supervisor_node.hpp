@@ -257,7 +257,9 @@ private:
   // Any thread. Hands the event over without waiting; nothing when the events are off.
   void EmitEvent(TaskEvent event);
   bool EventsOn() const { return task_events_ && task_events_->enabled(); }
-  void EmitGripper(bool open, const char * why);
+  // `step` is the event's target_name ("grab", "release", "recovery"); `why` goes into the
+  // summary.
+  void EmitGripper(bool open, const char * step, const char * why);
   void EmitDetectAnswer(const DetectTrash::Response & response, std::optional<std::size_t> chosen);
   void EmitRecoveryPosition(
       const char * target_name, const JointArray & target, const JointArray & current, bool reached);

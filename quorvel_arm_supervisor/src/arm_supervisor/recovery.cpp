@@ -238,7 +238,7 @@ void ArmSupervisorNode::PublishGripperOpen()
   std_msgs::msg::Int32MultiArray gripper_open_msg;
   gripper_open_msg.data = {100, 0};
   ctrl_io_pub_->publish(gripper_open_msg);
-  EmitGripper(true, "recovery");
+  EmitGripper(true, "recovery", "recovery");
 }
 
 }  // namespace quorvel_arm_supervisor

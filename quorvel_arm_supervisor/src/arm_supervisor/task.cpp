@@ -93,7 +93,7 @@ ArmSupervisorNode::CycleEnd ArmSupervisorNode::RunPickCycle(TaskRun & run)
   // Open.
   is_continue_to_grab_.store(false);
   ctrl_io_pub_->publish(run.gripper_open_msg);
-  EmitGripper(true, "before the grab");
+  EmitGripper(true, "grab", "before the grab");
   SleepMs(gripper_open_delay_);
   PublishFeedback(run);
   EnvDetectProcess();
@@ -134,7 +134,7 @@ ArmSupervisorNode::CycleEnd ArmSupervisorNode::RunPickCycle(TaskRun & run)
   // Close on the trash.
   PrintPlainLine("hello world!");
   ctrl_io_pub_->publish(run.gripper_close_msg);
-  EmitGripper(false, "on the trash");
+  EmitGripper(false, "grab", "on the trash");
   SleepMs(gripper_close_delay_);
   EnvDetectProcess();
 
@@ -169,7 +169,7 @@ ArmSupervisorNode::CycleEnd ArmSupervisorNode::RunPickCycle(TaskRun & run)
     return EndAfterRecovery(run, "arm release recovered !", false);
   }
   ctrl_io_pub_->publish(run.gripper_open_msg);
-  EmitGripper(true, "to let the trash go");
+  EmitGripper(true, "release", "to let the trash go");
   SleepMs(gripper_release_delay_);
   EnvDetectProcess();
 

@@ -38,7 +38,7 @@ void ArmSupervisorNode::EmitEvent(TaskEvent event)
   }
 }
 
-void ArmSupervisorNode::EmitGripper(const bool open, const char * why)
+void ArmSupervisorNode::EmitGripper(const bool open, const char * step, const char * why)
 {
   if (!EventsOn()) {
     return;
@@ -46,7 +46,7 @@ void ArmSupervisorNode::EmitGripper(const bool open, const char * why)
   TaskEvent event = NewEvent(
       open ? TaskEvent::GRIPPER_OPENED : TaskEvent::GRIPPER_CLOSED,
       std::string(open ? "gripper opened" : "gripper closed") + " (" + why + ")");
-  event.target_name = why;
+  event.target_name = step;
   EmitEvent(std::move(event));
 }
 
