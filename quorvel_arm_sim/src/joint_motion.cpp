@@ -57,8 +57,8 @@ std::optional<Joints> grab_posture(double x, double y, double z)
       -(std::atan2(z, planar) +
         std::atan2(kForearm * std::sin(elbow), kUpperArm + kForearm * std::cos(elbow)));
   // With shoulder + elbow + wrist = 0 the gripper points the way the base frame's x axis does
-  // (the observe posture); a further quarter turn points it straight down.
-  const double wrist = -(shoulder + elbow) - kPi / 2.0;
+  // (the observe posture); a quarter turn more points it straight down.
+  const double wrist = kPi / 2.0 - (shoulder + elbow);
   return Joints{{std::atan2(y, x), shoulder, elbow, wrist, 0.0}};
 }
 

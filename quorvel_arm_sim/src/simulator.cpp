@@ -108,21 +108,20 @@ void Simulator::grab_requested(double now, Ticket ticket, double x, double y, do
   const FaultPlan::Call call = plan_.count_call(Service::kGrab);
   const std::string label = "grab #" + std::to_string(call.number);
   const std::optional<std::size_t> item = table_.item_at(x, y, z);
-  event(
-      label + ": " + (item ? "item '" + table_.items()[*item].name + "'" : "nothing") + " at " +
-      position_text(x, y, z));
+  const std::string what = (item ? "item '" + table_.items()[*item].name + "'" : "nothing") +
+                           " at " + position_text(x, y, z);
   const std::optional<Joints> posture = grab_posture(x, y, z);
   if (!posture) {
     refuse(
         ticket,
         Service::kGrab,
-        label,
+        label + ": " + what,
         kStatusGrabInvalidTarget,
         "invalid target: target_pose position is not a finite point");
     return;
   }
   const bool was_moving = moving();
-  start_motion(now, ticket, Service::kGrab, call, label, *posture);
+  start_motion(now, ticket, Service::kGrab, call, label, what, *posture);
   if (!was_moving && moving()) {
     grab_item_ = item;
     table_.grab_started();
@@ -135,19 +134,17 @@ void Simulator::joints_requested(
   const FaultPlan::Call call = plan_.count_call(service);
   const std::string label = std::string(service_name(service)) + " #" + std::to_string(call.number);
   if (const auto problem = joint_target_problem(target)) {
-    event(label + ": received a target it cannot use");
     refuse(
         ticket,
         service,
-        label,
+        label + ": " + std::to_string(target.size()) + " target values",
         service == Service::kRelease ? kStatusReleaseInvalidTarget : kStatusMoveJointsInvalidTarget,
         "invalid target: " + *problem);
     return;
   }
   const Joints joints = to_joints(target);
-  event(label + ": to " + joints_text(joints));
   const bool was_moving = moving();
-  start_motion(now, ticket, service, call, label, joints);
+  start_motion(now, ticket, service, call, label, "to " + joints_text(joints), joints);
   if (!was_moving && moving()) {
     table_.arm_moved_away();
   }
@@ -159,6 +156,7 @@ void Simulator::start_motion(
     Service service,
     const FaultPlan::Call & call,
     const std::string & label,
+    const std::string & what,
     Joints target)
 {
   if (motion_ && motion_->motion.arrived(now)) {
@@ -169,13 +167,18 @@ void Simulator::start_motion(
     refuse(
         ticket,
         service,
-        label,
+        label + ": " + what,
         kStatusCommonFailure,
         "busy: " + motion_->label + " is still moving (one motion at a time)");
     return;
   }
   if (abnormal(now)) {
-    refuse(ticket, service, label, kStatusCommonFailure, "arm abnormal: recover it first");
+    refuse(
+        ticket,
+        service,
+        label + ": " + what,
+        kStatusCommonFailure,
+        "arm abnormal: recover it first");
     return;
   }
   const Joints start = position(now);
@@ -210,18 +213,19 @@ void Simulator::start_motion(
     }
   }
   event(
-      label + " -> moving, arrives in " + fixed(motion.motion.arrival_time() - now, 2) + " s");
+      label + ": " + what + " -> moving, arrives in " +
+      fixed(motion.motion.arrival_time() - now, 2) + " s");
   motion_ = std::move(motion);
 }
 
 void Simulator::refuse(
     Ticket ticket,
     Service service,
-    const std::string & label,
+    const std::string & call,
     std::int32_t status,
     const std::string & why)
 {
-  event(label + ": refused (" + why + ") -> answered " + status_text(service, status));
+  event(call + " -> refused (" + why + "), answered " + status_text(service, status));
   ready_.push_back(Answer{ticket, service, status, why, {}});
 }
 

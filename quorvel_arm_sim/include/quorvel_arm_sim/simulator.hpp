@@ -119,6 +119,7 @@ private:
       Service service,
       const FaultPlan::Call & call,
       const std::string & label,
+      const std::string & what,
       Joints target);
   void finish_motion();
   // The effects of `fault` that are not part of an answer; the abnormal state only when
@@ -127,8 +128,13 @@ private:
   void start_abnormal(double now, const AbnormalSpec & spec, const std::string & cause);
   bool episode_over(const Episode & episode, double now) const;
   void expire(double now);
-  void refuse(Ticket ticket, Service service, const std::string & label, std::int32_t status,
-              const std::string & why);
+  // `call` describes the request, e.g. "grab #2: item 'can' at (0.30, 0.32, -0.17)".
+  void refuse(
+      Ticket ticket,
+      Service service,
+      const std::string & call,
+      std::int32_t status,
+      const std::string & why);
   void event(std::string line) { events_.push_back(std::move(line)); }
   Joints position(double now) const;
 
