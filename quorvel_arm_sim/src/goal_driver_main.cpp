@@ -71,7 +71,11 @@ Options parse(const std::vector<std::string> & args)
     }
     const std::string & value = args[++i];
     if (name == "--count") {
-      options.count = static_cast<long>(positive(value, name));
+      const double count = positive(value, name);
+      if (count != static_cast<double>(static_cast<long>(count))) {
+        throw std::invalid_argument("--count needs a whole number, got '" + value + "'");
+      }
+      options.count = static_cast<long>(count);
     } else if (name == "--duration") {
       options.duration_s = positive(value, name);
     } else if (name == "--goal-timeout") {

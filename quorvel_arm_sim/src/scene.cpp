@@ -248,27 +248,27 @@ std::optional<double> optional_duration(
   return r.positive(map["for"], path + ".for");
 }
 
-AbnormalSpec read_abnormal(const SceneReader & r, const YAML::Node & node, const std::string & path)
+Abnormality read_abnormal(const SceneReader & r, const YAML::Node & node, const std::string & path)
 {
   r.only_keys(node, path, {"for", "until_recovers", "forever"});
   if (node.size() != 1) {
     r.fail(node, path, "give exactly one of for (seconds), until_recovers (count), forever: true");
   }
-  AbnormalSpec spec;
+  Abnormality detail;
   if (node["for"]) {
-    spec.kind = AbnormalSpec::Kind::kFor;
-    spec.seconds = r.positive(node["for"], path + ".for");
+    detail.kind = Abnormality::Kind::kFor;
+    detail.seconds = r.positive(node["for"], path + ".for");
   } else if (node["until_recovers"]) {
-    spec.kind = AbnormalSpec::Kind::kUntilRecovers;
-    spec.recovers =
+    detail.kind = Abnormality::Kind::kUntilRecovers;
+    detail.recovers =
         static_cast<int>(r.integer(node["until_recovers"], path + ".until_recovers", 1, 1000000));
   } else {
     if (!r.boolean(node["forever"], path + ".forever")) {
       r.fail(node["forever"], path + ".forever", "only 'forever: true' means anything");
     }
-    spec.kind = AbnormalSpec::Kind::kForever;
+    detail.kind = Abnormality::Kind::kForever;
   }
-  return spec;
+  return detail;
 }
 
 Fault read_fault(const SceneReader & r, const YAML::Node & node, std::size_t index)
@@ -359,31 +359,31 @@ Fault read_fault(const SceneReader & r, const YAML::Node & node, std::size_t ind
       r.fail(stop, key, "a detection moves no joint");
     }
     r.only_keys(stop, key, {"joint", "by"});
-    StopShortSpec spec;
-    spec.joint = static_cast<std::size_t>(
+    StopShortFault detail;
+    detail.joint = static_cast<std::size_t>(
         r.integer(r.required(stop, key, "joint"), key + ".joint", 1, kJointCount) - 1);
-    spec.by = r.positive(r.required(stop, key, "by"), key + ".by");
-    fault.stop_short = spec;
+    detail.by = r.positive(r.required(stop, key, "by"), key + ".by");
+    fault.stop_short = detail;
   }
   if (node["short_feedback"]) {
     const YAML::Node feedback = node["short_feedback"];
     const std::string key = path + ".short_feedback";
     r.only_keys(feedback, key, {"values", "for"});
-    ShortFeedbackSpec spec;
-    spec.values = static_cast<std::size_t>(
+    ShortFeedbackFault detail;
+    detail.values = static_cast<std::size_t>(
         r.integer(r.required(feedback, key, "values"), key + ".values", 0, kJointCount - 1));
-    spec.seconds = optional_duration(r, feedback, key);
-    fault.short_feedback = spec;
+    detail.seconds = optional_duration(r, feedback, key);
+    fault.short_feedback = detail;
   }
   if (node["env_object"]) {
     const YAML::Node object = node["env_object"];
     const std::string key = path + ".env_object";
     r.only_keys(object, key, {"x", "y", "for"});
-    EnvObjectSpec spec;
-    spec.x = r.number(r.required(object, key, "x"), key + ".x");
-    spec.y = r.number(r.required(object, key, "y"), key + ".y");
-    spec.seconds = optional_duration(r, object, key);
-    fault.env_object = spec;
+    EnvObjectFault detail;
+    detail.x = r.number(r.required(object, key, "x"), key + ".x");
+    detail.y = r.number(r.required(object, key, "y"), key + ".y");
+    detail.seconds = optional_duration(r, object, key);
+    fault.env_object = detail;
   }
   if (!fault.status && !fault.never_answer && !fault.abnormal && !fault.stop_short &&
       !fault.short_feedback && !fault.env_object) {
@@ -517,7 +517,7 @@ Scene scaled(Scene scene, double speed)
     if (fault.at) {
       *fault.at /= speed;
     }
-    if (fault.abnormal && fault.abnormal->kind == AbnormalSpec::Kind::kFor) {
+    if (fault.abnormal && fault.abnormal->kind == Abnormality::Kind::kFor) {
       fault.abnormal->seconds /= speed;
     }
     if (fault.short_feedback && fault.short_feedback->seconds) {

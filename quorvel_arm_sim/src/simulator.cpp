@@ -47,15 +47,15 @@ std::string duration_text(const std::optional<double> & seconds)
   return seconds ? "for " + fixed(*seconds, 2) + " s" : "for good";
 }
 
-std::string abnormal_text(const AbnormalSpec & spec)
+std::string abnormal_text(const Abnormality & detail)
 {
-  switch (spec.kind) {
-    case AbnormalSpec::Kind::kFor:
-      return "for " + fixed(spec.seconds, 2) + " s";
-    case AbnormalSpec::Kind::kUntilRecovers:
-      return "until " + std::to_string(spec.recovers) + " recover message" +
-             (spec.recovers == 1 ? "" : "s");
-    case AbnormalSpec::Kind::kForever:
+  switch (detail.kind) {
+    case Abnormality::Kind::kFor:
+      return "for " + fixed(detail.seconds, 2) + " s";
+    case Abnormality::Kind::kUntilRecovers:
+      return "until " + std::to_string(detail.recovers) + " recover message" +
+             (detail.recovers == 1 ? "" : "s");
+    case Abnormality::Kind::kForever:
       return "for good";
   }
   return "";
@@ -252,10 +252,10 @@ void Simulator::finish_motion()
   ready_.push_back(Answer{motion.ticket, motion.service, motion.status, motion.errmsg, {}});
   const double now = motion.motion.arrival_time();
   const std::string cause = "after " + motion.label;
-  std::vector<AbnormalSpec> abnormal = std::move(motion.abnormal_after);
+  std::vector<Abnormality> abnormal = std::move(motion.abnormal_after);
   motion_.reset();
-  for (const AbnormalSpec & spec : abnormal) {
-    start_abnormal(now, spec, cause);
+  for (const Abnormality & detail : abnormal) {
+    start_abnormal(now, detail, cause);
   }
 }
 
@@ -352,9 +352,9 @@ void Simulator::recover_message(double now)
     state = "arm abnormal";
     int least = std::numeric_limits<int>::max();
     for (const Episode & episode : episodes_) {
-      if (episode.spec.kind == AbnormalSpec::Kind::kUntilRecovers) {
+      if (episode.detail.kind == Abnormality::Kind::kUntilRecovers) {
         const int seen = static_cast<int>(recover_messages_ - episode.recovers_at_start);
-        least = std::min(least, std::max(0, episode.spec.recovers - seen));
+        least = std::min(least, std::max(0, episode.detail.recovers - seen));
       }
     }
     if (least != std::numeric_limits<int>::max()) {
@@ -369,41 +369,41 @@ void Simulator::apply_effects(double now, const Fault & fault, bool with_abnorma
 {
   const std::string origin = "fault " + std::to_string(fault.number);
   if (fault.env_object) {
-    const EnvObjectSpec & spec = *fault.env_object;
-    env_.push_back(Env{EnvObject{spec.x, spec.y}, spec.seconds ? now + *spec.seconds : kForever});
+    const EnvObjectFault & detail = *fault.env_object;
+    env_.push_back(Env{EnvObject{detail.x, detail.y}, detail.seconds ? now + *detail.seconds : kForever});
     event(
-        "environment: object at (" + fixed(spec.x, 2) + ", " + fixed(spec.y, 2) + "), " +
-        fixed(std::hypot(spec.x, spec.y), 2) + " m away, appears " + duration_text(spec.seconds) +
+        "environment: object at (" + fixed(detail.x, 2) + ", " + fixed(detail.y, 2) + "), " +
+        fixed(std::hypot(detail.x, detail.y), 2) + " m away, appears " + duration_text(detail.seconds) +
         " (" + origin + ")");
   }
   if (fault.short_feedback) {
-    const ShortFeedbackSpec & spec = *fault.short_feedback;
-    feedback_.push_back(Feedback{spec.values, spec.seconds ? now + *spec.seconds : kForever});
+    const ShortFeedbackFault & detail = *fault.short_feedback;
+    feedback_.push_back(Feedback{detail.values, detail.seconds ? now + *detail.seconds : kForever});
     event(
-        origin + ": joint feedback cut to " + std::to_string(spec.values) + " values " +
-        duration_text(spec.seconds));
+        origin + ": joint feedback cut to " + std::to_string(detail.values) + " values " +
+        duration_text(detail.seconds));
   }
   if (fault.abnormal && with_abnormal) {
     start_abnormal(now, *fault.abnormal, origin);
   }
 }
 
-void Simulator::start_abnormal(double now, const AbnormalSpec & spec, const std::string & cause)
+void Simulator::start_abnormal(double now, const Abnormality & detail, const std::string & cause)
 {
-  episodes_.push_back(Episode{spec, now, recover_messages_});
-  event("arm abnormal " + abnormal_text(spec) + " (" + cause + ")");
+  episodes_.push_back(Episode{detail, now, recover_messages_});
+  event("arm abnormal " + abnormal_text(detail) + " (" + cause + ")");
   reported_abnormal_ = true;
 }
 
 bool Simulator::episode_over(const Episode & episode, double now) const
 {
-  switch (episode.spec.kind) {
-    case AbnormalSpec::Kind::kFor:
-      return now >= episode.start + episode.spec.seconds;
-    case AbnormalSpec::Kind::kUntilRecovers:
+  switch (episode.detail.kind) {
+    case Abnormality::Kind::kFor:
+      return now >= episode.start + episode.detail.seconds;
+    case Abnormality::Kind::kUntilRecovers:
       return recover_messages_ - episode.recovers_at_start >=
-             static_cast<std::size_t>(episode.spec.recovers);
-    case AbnormalSpec::Kind::kForever:
+             static_cast<std::size_t>(episode.detail.recovers);
+    case Abnormality::Kind::kForever:
       return false;
   }
   return true;

@@ -86,7 +86,7 @@ TEST(SceneTest, ReadsEveryFieldOfAGoodScene)
   EXPECT_EQ(grab.status, 102100010);
   EXPECT_EQ(grab.errmsg, "bumped");
   ASSERT_TRUE(grab.abnormal);
-  EXPECT_EQ(grab.abnormal->kind, AbnormalSpec::Kind::kUntilRecovers);
+  EXPECT_EQ(grab.abnormal->kind, Abnormality::Kind::kUntilRecovers);
   EXPECT_EQ(grab.abnormal->recovers, 2);
   EXPECT_TRUE(scene.faults[1].never_answer);
   ASSERT_TRUE(scene.faults[2].stop_short);
@@ -94,7 +94,7 @@ TEST(SceneTest, ReadsEveryFieldOfAGoodScene)
   ASSERT_TRUE(scene.faults[3].at);
   EXPECT_EQ(scene.faults[3].short_feedback->values, 4u);
   EXPECT_FALSE(scene.faults[4].env_object->seconds);
-  EXPECT_EQ(scene.faults[5].abnormal->kind, AbnormalSpec::Kind::kFor);
+  EXPECT_EQ(scene.faults[5].abnormal->kind, Abnormality::Kind::kFor);
   EXPECT_EQ(scene.faults[5].number, 6u);
 
   EXPECT_EQ(scene.expect.error_code, 102300003);

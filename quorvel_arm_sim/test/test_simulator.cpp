@@ -187,7 +187,7 @@ TEST_F(SimulatorTest, AFaultHitsTheNthCallAndStartsAnAbnormalArmWithItsAnswer)
   Fault fault = fault_on(Service::kGrab, 2);
   fault.status = 102100010;
   fault.errmsg = "bumped";
-  fault.abnormal = AbnormalSpec{AbnormalSpec::Kind::kUntilRecovers, 0.0, 2};
+  fault.abnormal = Abnormality{Abnormality::Kind::kUntilRecovers, 0.0, 2};
   make({fault});
   const Item bottle = base_scene().items[0];
   EXPECT_EQ(grab(bottle).status, kStatusSuccess);
@@ -213,7 +213,7 @@ TEST_F(SimulatorTest, ATimedAbnormalStateEndsByItself)
 {
   Fault fault = fault_on(Service::kRelease, 1);
   fault.status = 102100015;
-  fault.abnormal = AbnormalSpec{AbnormalSpec::Kind::kFor, 2.0, 0};
+  fault.abnormal = Abnormality{Abnormality::Kind::kFor, 2.0, 0};
   make({fault});
   EXPECT_EQ(move(Service::kRelease, kRelease).status, 102100015);
   const double answered = now_;
@@ -244,9 +244,9 @@ TEST_F(SimulatorTest, AFailedReleaseDropsTheItemAtTheRecoveryPosture)
 TEST_F(SimulatorTest, JointFaultsShowInTheFeedback)
 {
   Fault short_stop = fault_on(Service::kMoveJoints, 1);
-  short_stop.stop_short = StopShortSpec{0, 0.2};
+  short_stop.stop_short = StopShortFault{0, 0.2};
   Fault cut = fault_on(Service::kMoveJoints, 2);
-  cut.short_feedback = ShortFeedbackSpec{4, 1.0};
+  cut.short_feedback = ShortFeedbackFault{4, 1.0};
   make({short_stop, cut});
   // The controller believes it arrived: the answer is a success, the joint is 0.2 short.
   EXPECT_EQ(move(Service::kMoveJoints, kRelease).status, kStatusSuccess);
@@ -266,7 +266,7 @@ TEST_F(SimulatorTest, DetectionFaultsAndTimeTriggers)
   failed.errmsg = "camera dark";
   Fault person;
   person.at = 1.0;  // after the first detection request
-  person.env_object = EnvObjectSpec{1.2, 0.0, 3.0};
+  person.env_object = EnvObjectFault{1.2, 0.0, 3.0};
   make({never, failed, person});
   now_ = 5.0;
   EXPECT_EQ(detect().items.size(), 2u);

@@ -15,7 +15,7 @@ namespace quorvel_arm_sim
 {
 
 // An abnormal arm state: for a time, until a number of recover messages arrived, or for good.
-struct AbnormalSpec
+struct Abnormality
 {
   enum class Kind
   {
@@ -28,21 +28,21 @@ struct AbnormalSpec
   int recovers = 0;
 };
 
-struct StopShortSpec
+struct StopShortFault
 {
   std::size_t joint = 0;  // 0-based
   double by = 0.0;
 };
 
 // Joint feedback with fewer than five positions, for a time or for good.
-struct ShortFeedbackSpec
+struct ShortFeedbackFault
 {
   std::size_t values = 4;
   std::optional<double> seconds;
 };
 
 // Someone or something near the robot at (x, y), for a time or for good.
-struct EnvObjectSpec
+struct EnvObjectFault
 {
   double x = 0.0;
   double y = 0.0;
@@ -63,10 +63,10 @@ struct Fault
   std::optional<std::int32_t> status;
   std::string errmsg;
   bool never_answer = false;
-  std::optional<AbnormalSpec> abnormal;
-  std::optional<StopShortSpec> stop_short;
-  std::optional<ShortFeedbackSpec> short_feedback;
-  std::optional<EnvObjectSpec> env_object;
+  std::optional<Abnormality> abnormal;
+  std::optional<StopShortFault> stop_short;
+  std::optional<ShortFeedbackFault> short_feedback;
+  std::optional<EnvObjectFault> env_object;
 
   // 1-based position in the scene's fault list, for the event lines.
   std::size_t number = 0;

@@ -86,7 +86,7 @@ private:
     JointMotion motion;
     std::int32_t status = kStatusSuccess;
     std::string errmsg;
-    std::vector<AbnormalSpec> abnormal_after;  // started with the answer
+    std::vector<Abnormality> abnormal_after;  // started with the answer
   };
   struct PendingDetect
   {
@@ -98,7 +98,7 @@ private:
   };
   struct Episode
   {
-    AbnormalSpec spec;
+    Abnormality detail;
     double start = 0.0;
     std::size_t recovers_at_start = 0;
   };
@@ -125,7 +125,7 @@ private:
   // The effects of `fault` that are not part of an answer; the abnormal state only when
   // `with_abnormal` (an arm service's fault starts it with the answer instead).
   void apply_effects(double now, const Fault & fault, bool with_abnormal);
-  void start_abnormal(double now, const AbnormalSpec & spec, const std::string & cause);
+  void start_abnormal(double now, const Abnormality & detail, const std::string & cause);
   bool episode_over(const Episode & episode, double now) const;
   void expire(double now);
   // `call` describes the request, e.g. "grab #2: item 'can' at (0.30, 0.32, -0.17)".
