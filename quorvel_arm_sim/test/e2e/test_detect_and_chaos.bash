@@ -1,6 +1,7 @@
+#!/usr/bin/env bash
 # A detection that never comes, then a short soak: random failure answers at a high speed, every
 # goal must end within its limit, and with an error code the supervisor can produce.
-# shellcheck source=sim_e2e_lib.bash
+# shellcheck source=quorvel_arm_sim/test/e2e/sim_e2e_lib.bash
 source "${SIM_E2E_LIB:?}"
 : "${ARM_SIM_GOALS:?ARM_SIM_GOALS must name the arm_sim_goals program under test}"
 run_scene detect_timeout 30

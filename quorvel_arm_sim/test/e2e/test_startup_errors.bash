@@ -1,6 +1,7 @@
+#!/usr/bin/env bash
 # A bad scene file or bad parameters stop arm_sim at start with exit status 1 and a message that
 # names the problem; arm_sim_expect prints a scene's expectation for scripts.
-# shellcheck source=sim_e2e_lib.bash
+# shellcheck source=quorvel_arm_sim/test/e2e/sim_e2e_lib.bash
 source "${SIM_E2E_LIB:?}"
 : "${SIM_TEST_SCENES:?}"
 
@@ -37,6 +38,7 @@ sim_wait_exit expectation 10
 ((SIM_STATUS == 0)) || sim_fail "arm_sim_expect grab_recovery: exit status $SIM_STATUS"
 (
   set -e
+  error_code="" unable_grab_trashes="" voice="" recover_messages=""
   eval "$(cat "$(sim_file expectation)")"
   [[ "$error_code" == 102300003 && "$unable_grab_trashes" == 0 && "$voice" == 2 && "$recover_messages" == 2 ]]
 ) || sim_fail "arm_sim_expect grab_recovery printed: $(cat "$(sim_file expectation)")"
