@@ -92,9 +92,8 @@ int run(const std::vector<std::string> & args)
   }
   const std::vector<std::string> found = quorvel_arm_sim::differences(scene.expect, observed);
   if (found.empty()) {
-    std::cout << "scene '" << scene.name << "': as expected (error_code "
-              << scene.expect.error_code << ", unable_grab_trashes "
-              << scene.expect.unable_grab_trashes << ")" << std::endl;
+    std::cout << "scene '" << scene.name << "': as expected (error_code " << scene.expect.error_code
+              << ", unable_grab_trashes " << scene.expect.unable_grab_trashes << ")" << std::endl;
     return 0;
   }
   std::cout << "scene '" << scene.name << "': not as expected" << std::endl;

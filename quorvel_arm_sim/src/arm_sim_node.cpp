@@ -163,7 +163,10 @@ void ArmSimNode::on_release(RequestId id, std::shared_ptr<ArmRelease::Request> r
 {
   const double t = now();
   sim_->joints_requested(
-      t, remember(Service::kRelease, std::move(id)), Service::kRelease, request->target_joints.data);
+      t,
+      remember(Service::kRelease, std::move(id)),
+      Service::kRelease,
+      request->target_joints.data);
   deliver(t);
 }
 

@@ -109,8 +109,7 @@ std::vector<std::string> differences(const Expectation & expect, const Observed 
   std::vector<std::string> found;
   const auto compare = [&found](const std::string & what, long long got, long long want) {
     if (got != want) {
-      found.push_back(
-          what + ": got " + std::to_string(got) + ", expected " + std::to_string(want));
+      found.push_back(what + ": got " + std::to_string(got) + ", expected " + std::to_string(want));
     }
   };
   const TaskOutput & task = observed.task;
@@ -137,8 +136,8 @@ std::vector<std::string> differences(const Expectation & expect, const Observed 
     for (const std::int32_t code : expect.voice) {
       if (observed.voice->count(code) == 0) {
         found.push_back(
-            "voice: " + std::to_string(code) + " never announced (heard: " +
-            join(*observed.voice) + ")");
+            "voice: " + std::to_string(code) + " never announced (heard: " + join(*observed.voice) +
+            ")");
       }
     }
   }

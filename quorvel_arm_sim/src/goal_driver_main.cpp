@@ -138,7 +138,7 @@ public:
       client_->wait_for_action_server(std::chrono::milliseconds(100));
     }
     const auto end = options_.duration_s ? Clock::now() + seconds(*options_.duration_s)
-                                          : Clock::time_point::max();
+                                         : Clock::time_point::max();
     while (rclcpp::ok() && Clock::now() < end && (!options_.count || ended_ < *options_.count)) {
       run_goal();
     }
@@ -172,7 +172,8 @@ private:
       if (!handle) {
         ++rejected_;
         // The previous task is still ending; ask again shortly.
-        spin_until([] { return false; }, std::min(deadline, Clock::now() + std::chrono::milliseconds(20)));
+        spin_until(
+            [] { return false; }, std::min(deadline, Clock::now() + std::chrono::milliseconds(20)));
         if (Clock::now() >= deadline) {
           report_lost(number, "rejected until the time limit");
           return;
@@ -220,7 +221,8 @@ private:
   bool spin_until(PredicateT done, Clock::time_point deadline)
   {
     while (!done() && rclcpp::ok() && Clock::now() < deadline) {
-      executor_.spin_once(std::min<Clock::duration>(deadline - Clock::now(), std::chrono::milliseconds(50)));
+      executor_.spin_once(
+          std::min<Clock::duration>(deadline - Clock::now(), std::chrono::milliseconds(50)));
     }
     return done();
   }

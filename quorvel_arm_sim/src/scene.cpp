@@ -24,8 +24,8 @@ class SceneReader
 public:
   explicit SceneReader(std::string file) : file_(std::move(file)) {}
 
-  [[noreturn]] void fail(const YAML::Node & at, const std::string & key, const std::string & what)
-      const
+  [[noreturn]] void fail(
+      const YAML::Node & at, const std::string & key, const std::string & what) const
   {
     std::ostringstream text;
     text << file_;
@@ -135,8 +135,8 @@ public:
     return node.Scalar();
   }
 
-  std::vector<double> numbers(const YAML::Node & node, const std::string & key, std::size_t count)
-      const
+  std::vector<double> numbers(
+      const YAML::Node & node, const std::string & key, std::size_t count) const
   {
     if (!node.IsSequence() || node.size() != count) {
       fail(
@@ -195,8 +195,8 @@ void read_arm(const SceneReader & r, const YAML::Node & arm, Scene & scene)
 {
   r.only_keys(arm, "arm", {"joint_speed", "start_joints"});
   scene.joint_speed = r.positive(r.required(arm, "arm", "joint_speed"), "arm.joint_speed");
-  scene.start_joints = to_joints(
-      r.numbers(r.required(arm, "arm", "start_joints"), "arm.start_joints", kJointCount));
+  scene.start_joints =
+      to_joints(r.numbers(r.required(arm, "arm", "start_joints"), "arm.start_joints", kJointCount));
 }
 
 void read_table(const SceneReader & r, const YAML::Node & table, Scene & scene)
@@ -302,7 +302,8 @@ Fault read_fault(const SceneReader & r, const YAML::Node & node, std::size_t ind
           path + ".service",
           "unknown service '" + name + "' (known: detect, grab, release, movejoints)");
     }
-    fault.call = static_cast<int>(r.integer(r.required(node, path, "call"), path + ".call", 1, kInt32Max / 2));
+    fault.call = static_cast<int>(
+        r.integer(r.required(node, path, "call"), path + ".call", 1, kInt32Max / 2));
     if (node["times"]) {
       fault.times = static_cast<int>(r.integer(node["times"], path + ".times", 1, kInt32Max / 2));
     }
@@ -330,8 +331,8 @@ Fault read_fault(const SceneReader & r, const YAML::Node & node, std::size_t ind
   needs_call("never_answer");
   needs_call("stop_short");
   if (node["status"]) {
-    fault.status =
-        static_cast<std::int32_t>(r.integer(node["status"], path + ".status", kInt32Min, kInt32Max));
+    fault.status = static_cast<std::int32_t>(
+        r.integer(node["status"], path + ".status", kInt32Min, kInt32Max));
   }
   if (node["errmsg"]) {
     if (!node["status"]) {
@@ -342,8 +343,10 @@ Fault read_fault(const SceneReader & r, const YAML::Node & node, std::size_t ind
   if (node["never_answer"]) {
     fault.never_answer = r.boolean(node["never_answer"], path + ".never_answer");
     if (fault.never_answer && fault.service != Service::kDetect) {
-      r.fail(node["never_answer"], path + ".never_answer",
-             "only a detection may go unanswered (the arm services always answer), not " + service);
+      r.fail(
+          node["never_answer"],
+          path + ".never_answer",
+          "only a detection may go unanswered (the arm services always answer), not " + service);
     }
     if (fault.never_answer && fault.status) {
       r.fail(node["status"], path + ".status", "an answer that never comes has no status");
@@ -412,8 +415,8 @@ void read_expect(const SceneReader & r, const YAML::Node & node, Expectation & e
       r.fail(voice, "expect.voice", "expected a list of voice codes");
     }
     for (std::size_t i = 0; i < voice.size(); ++i) {
-      expect.voice.push_back(static_cast<std::int32_t>(r.integer(
-          voice[i], "expect.voice[" + std::to_string(i) + "]", kInt32Min, kInt32Max)));
+      expect.voice.push_back(static_cast<std::int32_t>(
+          r.integer(voice[i], "expect.voice[" + std::to_string(i) + "]", kInt32Min, kInt32Max)));
     }
   }
   const auto count = [&](const char * key, std::optional<int> & into) {
@@ -453,8 +456,11 @@ Scene parse_scene(const std::string & text, const std::string & file)
   }
   const SceneReader r(file);
   if (!root.IsMap()) {
-    r.fail(root, "", "a scene is a mapping with the keys arm, table, expect (and description, "
-                     "detect_latency, faults)");
+    r.fail(
+        root,
+        "",
+        "a scene is a mapping with the keys arm, table, expect (and description, "
+        "detect_latency, faults)");
   }
   r.only_keys(root, "", {"description", "arm", "detect_latency", "table", "faults", "expect"});
 

@@ -182,8 +182,14 @@ void Simulator::start_motion(
     return;
   }
   const Joints start = position(now);
-  Motion motion{ticket, service, label, JointMotion(start, target, scene_.joint_speed, now),
-                kStatusSuccess, "", {}};
+  Motion motion{
+      ticket,
+      service,
+      label,
+      JointMotion(start, target, scene_.joint_speed, now),
+      kStatusSuccess,
+      "",
+      {}};
   bool faulted = false;
   for (const Fault * fault : call.faults) {
     const std::string origin = "fault " + std::to_string(fault->number) + ": " + label;
@@ -263,8 +269,9 @@ std::vector<Answer> Simulator::advance(double now)
 {
   if (task_start_) {
     for (const Fault * fault : plan_.due(now - *task_start_)) {
-      event("fault " + std::to_string(fault->number) + ": at " + fixed(*fault->at, 2) +
-            " s after the task started");
+      event(
+          "fault " + std::to_string(fault->number) + ": at " + fixed(*fault->at, 2) +
+          " s after the task started");
       apply_effects(now, *fault, true);
     }
   }
@@ -370,11 +377,12 @@ void Simulator::apply_effects(double now, const Fault & fault, bool with_abnorma
   const std::string origin = "fault " + std::to_string(fault.number);
   if (fault.env_object) {
     const EnvObjectFault & detail = *fault.env_object;
-    env_.push_back(Env{EnvObject{detail.x, detail.y}, detail.seconds ? now + *detail.seconds : kForever});
+    env_.push_back(
+        Env{EnvObject{detail.x, detail.y}, detail.seconds ? now + *detail.seconds : kForever});
     event(
         "environment: object at (" + fixed(detail.x, 2) + ", " + fixed(detail.y, 2) + "), " +
-        fixed(std::hypot(detail.x, detail.y), 2) + " m away, appears " + duration_text(detail.seconds) +
-        " (" + origin + ")");
+        fixed(std::hypot(detail.x, detail.y), 2) + " m away, appears " +
+        duration_text(detail.seconds) + " (" + origin + ")");
   }
   if (fault.short_feedback) {
     const ShortFeedbackFault & detail = *fault.short_feedback;

@@ -87,19 +87,19 @@ std::string status_meaning(Service service, std::int32_t status)
         return "grab failure, no recovery";
       }
       return contains(failure_statuses(service), status) ? "grab failure: recover"
-                                                          : "unknown grab status: recover";
+                                                         : "unknown grab status: recover";
     case Service::kRelease:
       if (status == 102100012) {
         return "release failure, no recovery";
       }
       return contains(failure_statuses(service), status) ? "release failure: recover"
-                                                          : "unknown release status: recover";
+                                                         : "unknown release status: recover";
     case Service::kMoveJoints:
       if (contains({102100001, 102100003, 102100004}, status)) {
         return "move failure, no recovery";
       }
       return contains(failure_statuses(service), status) ? "move failure: recover"
-                                                          : "unknown move status: recover";
+                                                         : "unknown move status: recover";
   }
   return "";
 }

@@ -56,7 +56,8 @@ TEST(ChaosTest, FailsAtAboutItsRate)
 {
   for (const double rate : {0.0, 0.1, 0.5}) {
     const auto out = draws(99, rate, 20000);
-    const auto failures = std::count_if(out.begin(), out.end(), [](const auto & s) { return s.has_value(); });
+    const auto failures =
+        std::count_if(out.begin(), out.end(), [](const auto & s) { return s.has_value(); });
     EXPECT_NEAR(static_cast<double>(failures) / 20000.0, rate, 0.015) << "rate " << rate;
   }
 }

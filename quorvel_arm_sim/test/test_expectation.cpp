@@ -63,13 +63,14 @@ TEST(ExpectationTest, ReadsWhatTheToolsPrinted)
 TEST(ExpectationTest, CountsTheSimulatorsOwnItemLines)
 {
   // The lines come from a real simulator run, so a change of their wording fails here.
-  Scene scene = parse_scene(R"(
+  Scene scene = parse_scene(
+      R"(
 arm: {joint_speed: 100.0, start_joints: [0, 0, 0, 0, 0]}
 table: {items: [{name: bottle, grab: [0.3, 0.1, -0.17]}, {name: can, grab: [0.4, 0.1, -0.17]}]}
 faults: [{service: release, call: 2, status: 102100014}]
 expect: {error_code: 0, unable_grab_trashes: 0}
 )",
-                            "s.yaml");
+      "s.yaml");
   Simulator sim(scene, Chaos(1, 0.0));
   Ticket ticket = 0;
   double now = 0.0;
@@ -129,7 +130,8 @@ TEST(ExpectationTest, EveryDifferenceIsReported)
 
   Observed canceled = observed_as_expected();
   canceled.task.result = "canceled";
-  EXPECT_EQ(differences(expect_recovered(), canceled).at(0), "result: got canceled, expected succeeded");
+  EXPECT_EQ(
+      differences(expect_recovered(), canceled).at(0), "result: got canceled, expected succeeded");
 }
 
 TEST(ExpectationTest, ShellLinesForScripts)

@@ -40,7 +40,8 @@ TEST(FaultPlanTest, CountsEachServiceOnItsOwn)
 
 TEST(FaultPlanTest, SeveralFaultsOnOneCallComeInSceneOrder)
 {
-  FaultPlan plan({on_call(Service::kDetect, 1), on_call(Service::kGrab, 1), on_call(Service::kDetect, 1)});
+  FaultPlan plan(
+      {on_call(Service::kDetect, 1), on_call(Service::kGrab, 1), on_call(Service::kDetect, 1)});
   const auto call = plan.count_call(Service::kDetect);
   ASSERT_EQ(call.faults.size(), 2u);
   EXPECT_EQ(call.faults[0], &plan.faults()[0]);

@@ -73,7 +73,8 @@ TEST(JointMotionTest, GrabPostureFacesThePositionAndStaysFinite)
   EXPECT_NEAR((*posture)[0], std::atan2(0.10, 0.35), 1e-12);
   EXPECT_EQ(grab_posture(0.35, 0.10, -0.17), posture);  // deterministic
   // Out of reach, at the base and behind the arm: clamped, never NaN.
-  for (const auto & p : std::vector<Joints>{{{5.0, 5.0, 5.0}}, {{0.0, 0.0, 0.0}}, {{-0.3, 0.0, -0.2}}}) {
+  for (const auto & p :
+       std::vector<Joints>{{{5.0, 5.0, 5.0}}, {{0.0, 0.0, 0.0}}, {{-0.3, 0.0, -0.2}}}) {
     const auto q = grab_posture(p[0], p[1], p[2]);
     ASSERT_TRUE(q);
     for (const double value : *q) {

@@ -140,51 +140,72 @@ TEST(SceneTest, BadFilesAreRefusedNamingFileKeyAndPlace)
     std::vector<std::string> expected;  // substrings of the message
   };
   const std::vector<Case> cases{
-      {"unknown top-level key", scene_with("colour: red\n"),
+      {"unknown top-level key",
+       scene_with("colour: red\n"),
        {"scenes/bad.yaml:4:1: ", "colour: unknown key", "allowed here"}},
-      {"unknown nested key", scene_with("faults: [{service: grab, call: 1, stauts: 5}]\n"),
+      {"unknown nested key",
+       scene_with("faults: [{service: grab, call: 1, stauts: 5}]\n"),
        {"scenes/bad.yaml:4:", "faults[0].stauts: unknown key"}},
-      {"wrong type", scene_with("faults: [{service: grab, call: one, status: 5}]\n"),
+      {"wrong type",
+       scene_with("faults: [{service: grab, call: one, status: 5}]\n"),
        {"faults[0].call: expected an integer, got 'one'"}},
-      {"quoted number", scene_with("detect_latency: \"0.3\"\n"),
+      {"quoted number",
+       scene_with("detect_latency: \"0.3\"\n"),
        {"detect_latency: expected a number, got the text '0.3'"}},
-      {"list of the wrong length", R"(arm: {joint_speed: 1.0, start_joints: [0, 0, 0, 0]}
+      {"list of the wrong length",
+       R"(arm: {joint_speed: 1.0, start_joints: [0, 0, 0, 0]}
 table: {items: []}
 expect: {error_code: 1, unable_grab_trashes: 0})",
        {"scenes/bad.yaml:1:", "arm.start_joints: expected a list of 5 numbers, got a list of 4"}},
-      {"missing required key", R"(arm: {joint_speed: 1.0, start_joints: [0, 0, 0, 0, 0]}
+      {"missing required key",
+       R"(arm: {joint_speed: 1.0, start_joints: [0, 0, 0, 0, 0]}
 table: {items: []})",
        {"expect: required key is missing"}},
-      {"missing nested key", scene_with("faults: [{service: grab, status: 5}]\n"),
+      {"missing nested key",
+       scene_with("faults: [{service: grab, status: 5}]\n"),
        {"faults[0].call: required key is missing"}},
-      {"out of range", scene_with("faults: [{service: grab, call: 0, status: 5}]\n"),
+      {"out of range",
+       scene_with("faults: [{service: grab, call: 0, status: 5}]\n"),
        {"faults[0].call: must be between 1 and"}},
-      {"negative speed", R"(arm: {joint_speed: -2, start_joints: [0, 0, 0, 0, 0]}
+      {"negative speed",
+       R"(arm: {joint_speed: -2, start_joints: [0, 0, 0, 0, 0]}
 table: {items: []}
 expect: {error_code: 1, unable_grab_trashes: 0})",
        {"arm.joint_speed: must be greater than 0"}},
       {"not finite", scene_with("detect_latency: .nan\n"), {"detect_latency: expected a finite"}},
-      {"status beyond 32 bits", scene_with("faults: [{service: grab, call: 1, status: 4294967296}]\n"),
+      {"status beyond 32 bits",
+       scene_with("faults: [{service: grab, call: 1, status: 4294967296}]\n"),
        {"faults[0].status: must be between"}},
-      {"unknown service", scene_with("faults: [{service: gripper, call: 1, status: 5}]\n"),
+      {"unknown service",
+       scene_with("faults: [{service: gripper, call: 1, status: 5}]\n"),
        {"faults[0].service: unknown service 'gripper' (known: detect, grab, release, movejoints)"}},
-      {"syntax error", "arm: {joint_speed: 1.0\ntable: [\n", {"scenes/bad.yaml:", "YAML syntax error"}},
-      {"both triggers", scene_with("faults: [{service: grab, call: 1, at: 2.0, status: 5}]\n"),
+      {"syntax error",
+       "arm: {joint_speed: 1.0\ntable: [\n",
+       {"scenes/bad.yaml:", "YAML syntax error"}},
+      {"both triggers",
+       scene_with("faults: [{service: grab, call: 1, at: 2.0, status: 5}]\n"),
        {"faults[0]: give either service (with call) or at"}},
       {"no trigger", scene_with("faults: [{status: 5}]\n"), {"faults[0]: needs a trigger"}},
-      {"call effect on a time trigger", scene_with("faults: [{at: 1.0, status: 5}]\n"),
+      {"call effect on a time trigger",
+       scene_with("faults: [{at: 1.0, status: 5}]\n"),
        {"faults[0].status: needs a service trigger"}},
-      {"arm service that never answers", scene_with("faults: [{service: grab, call: 1, never_answer: true}]\n"),
+      {"arm service that never answers",
+       scene_with("faults: [{service: grab, call: 1, never_answer: true}]\n"),
        {"faults[0].never_answer: only a detection may go unanswered"}},
-      {"no effect", scene_with("faults: [{service: grab, call: 1}]\n"), {"faults[0]: has no effect"}},
-      {"two kinds of abnormal", scene_with("faults: [{at: 1, abnormal: {for: 1, forever: true}}]\n"),
+      {"no effect",
+       scene_with("faults: [{service: grab, call: 1}]\n"),
+       {"faults[0]: has no effect"}},
+      {"two kinds of abnormal",
+       scene_with("faults: [{at: 1, abnormal: {for: 1, forever: true}}]\n"),
        {"faults[0].abnormal: give exactly one of"}},
       {"stop short on a joint that does not exist",
        scene_with("faults: [{service: release, call: 1, stop_short: {joint: 6, by: 0.1}}]\n"),
        {"faults[0].stop_short.joint: must be between 1 and 5"}},
-      {"feedback of five values", scene_with("faults: [{at: 1, short_feedback: {values: 5}}]\n"),
+      {"feedback of five values",
+       scene_with("faults: [{at: 1, short_feedback: {values: 5}}]\n"),
        {"faults[0].short_feedback.values: must be between 0 and 4"}},
-      {"two items of one name", R"(arm: {joint_speed: 1.0, start_joints: [0, 0, 0, 0, 0]}
+      {"two items of one name",
+       R"(arm: {joint_speed: 1.0, start_joints: [0, 0, 0, 0, 0]}
 table: {items: [{name: a, grab: [0, 0, 0]}, {name: a, grab: [1, 0, 0]}]}
 expect: {error_code: 1, unable_grab_trashes: 0})",
        {"table.items[1].name: another item is already called 'a'"}},
@@ -205,8 +226,9 @@ TEST(SceneTest, UnreadableFileIsNamed)
     load_scene_file("/nonexistent/dir/nothing.yaml");
     FAIL() << "no SceneError";
   } catch (const SceneError & error) {
-    EXPECT_NE(std::string(error.what()).find("/nonexistent/dir/nothing.yaml: cannot read"),
-              std::string::npos)
+    EXPECT_NE(
+        std::string(error.what()).find("/nonexistent/dir/nothing.yaml: cannot read"),
+        std::string::npos)
         << error.what();
   }
 }

@@ -20,7 +20,8 @@ const std::vector<double> kRecoverRelease{1.5708, -0.2, 1.0, -0.8, 0.0};
 
 Scene base_scene(std::vector<Fault> faults = {})
 {
-  Scene scene = parse_scene(R"(
+  Scene scene = parse_scene(
+      R"(
 arm: {joint_speed: 2.0, start_joints: [0.0, -0.5236, 1.0472, -0.5236, 0.0]}
 detect_latency: 0.3
 table:
@@ -29,7 +30,7 @@ table:
     - {name: can, grab: [0.45, 0.15, -0.17]}
 expect: {error_code: 102300000, unable_grab_trashes: 0}
 )",
-                            "test.yaml");
+      "test.yaml");
   scene.faults = std::move(faults);
   for (std::size_t i = 0; i < scene.faults.size(); ++i) {
     scene.faults[i].number = i + 1;
@@ -71,7 +72,11 @@ protected:
     return Answer{};
   }
 
-  Answer detect() { sim_->detect_requested(now_, ++ticket_); return wait_answer(ticket_); }
+  Answer detect()
+  {
+    sim_->detect_requested(now_, ++ticket_);
+    return wait_answer(ticket_);
+  }
   Answer grab(const Item & item)
   {
     sim_->grab_requested(now_, ++ticket_, item.grab[0], item.grab[1], item.grab[2]);

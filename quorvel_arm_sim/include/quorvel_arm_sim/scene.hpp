@@ -21,8 +21,8 @@ struct Expectation
 {
   std::int32_t error_code = 0;
   std::size_t unable_grab_trashes = 0;
-  std::vector<std::int32_t> voice;           // each announced at least once
-  std::optional<int> recover_messages;       // exactly this many
+  std::vector<std::int32_t> voice;      // each announced at least once
+  std::optional<int> recover_messages;  // exactly this many
   std::optional<int> picked;
   std::optional<int> dropped;
 };
@@ -32,7 +32,7 @@ struct Scene
   std::string name;  // the file name without ".yaml"
   std::string file;
   std::string description;
-  double joint_speed = 1.0;    // rad/s
+  double joint_speed = 1.0;  // rad/s
   Joints start_joints{};
   double detect_latency = 0.0;  // s
   std::vector<Item> items;
