@@ -163,22 +163,22 @@ void Simulator::start_motion(
     // Its answer is due and goes out before this request's.
     finish_motion();
   }
+  const auto refused = [&](std::int32_t status, const std::string & why) {
+    refuse(ticket, service, label + ": " + what, status, why);
+    for (const Fault * fault : call.faults) {
+      event(
+          "fault " + std::to_string(fault->number) + " of " + label +
+          " not played: the call was refused");
+    }
+  };
   if (motion_) {
-    refuse(
-        ticket,
-        service,
-        label + ": " + what,
+    refused(
         kStatusCommonFailure,
         "busy: " + motion_->label + " is still moving (one motion at a time)");
     return;
   }
   if (abnormal(now)) {
-    refuse(
-        ticket,
-        service,
-        label + ": " + what,
-        kStatusCommonFailure,
-        "arm abnormal: recover it first");
+    refused(kStatusCommonFailure, "arm abnormal: recover it first");
     return;
   }
   const Joints start = position(now);

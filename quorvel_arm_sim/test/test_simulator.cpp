@@ -193,7 +193,9 @@ TEST_F(SimulatorTest, AFaultHitsTheNthCallAndStartsAnAbnormalArmWithItsAnswer)
   fault.status = 102100010;
   fault.errmsg = "bumped";
   fault.abnormal = Abnormality{Abnormality::Kind::kUntilRecovers, 0.0, 2};
-  make({fault});
+  Fault lost = fault_on(Service::kMoveJoints, 1);
+  lost.status = 102100001;
+  make({fault, lost});
   const Item bottle = base_scene().items[0];
   EXPECT_EQ(grab(bottle).status, kStatusSuccess);
   EXPECT_FALSE(sim_->abnormal(now_));
@@ -203,8 +205,9 @@ TEST_F(SimulatorTest, AFaultHitsTheNthCallAndStartsAnAbnormalArmWithItsAnswer)
   EXPECT_EQ(failed.status, 102100010);
   EXPECT_EQ(failed.errmsg, "bumped");
   EXPECT_TRUE(sim_->abnormal(now_));
-  // An abnormal arm takes no motion.
+  // An abnormal arm takes no motion; the refused call uses up its number and its fault.
   EXPECT_EQ(move(Service::kMoveJoints, kObserve).status, kStatusCommonFailure);
+  EXPECT_TRUE(logged("fault 2 of movejoints #1 not played: the call was refused"));
   sim_->recover_message(now_);
   EXPECT_TRUE(sim_->abnormal(now_));
   EXPECT_TRUE(logged("recover message #1 counted (arm abnormal, 1 more to go)"));
