@@ -216,6 +216,11 @@ void ArmSimNode::deliver(double now)
     // right after the answer sees where the arm stands.
     publish_joints(now);
   }
+  if (sim_->abnormal(now) != last_abnormal_) {
+    // Likewise an arm state that changed with an answer (a fault's abnormal state): a client
+    // may look at it as soon as the answer is in.
+    publish_arm_state(now);
+  }
   for (const Answer & a : answers) {
     answer(a);
   }
