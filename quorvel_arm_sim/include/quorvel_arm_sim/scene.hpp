@@ -1,0 +1,72 @@
+// Scene files: the table, the arm, the fault plan and the result a task must reach.
+#ifndef QUORVEL_ARM_SIM__SCENE_HPP_
+#define QUORVEL_ARM_SIM__SCENE_HPP_
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "quorvel_arm_sim/fault_plan.hpp"
+#include "quorvel_arm_sim/joint_motion.hpp"
+#include "quorvel_arm_sim/table.hpp"
+
+namespace quorvel_arm_sim
+{
+
+// The result a task run against the scene must end with, and what a person would check besides.
+struct Expectation
+{
+  std::int32_t error_code = 0;
+  std::size_t unable_grab_trashes = 0;
+  std::vector<std::int32_t> voice;      // each announced at least once
+  std::optional<int> recover_messages;  // exactly this many
+  std::optional<int> picked;
+  std::optional<int> dropped;
+};
+
+struct Scene
+{
+  std::string name;  // the file name without ".yaml"
+  std::string file;
+  std::string description;
+  double joint_speed = 1.0;  // rad/s
+  Joints start_joints{};
+  double detect_latency = 0.0;  // s
+  std::vector<Item> items;
+  bool restock = false;
+  std::vector<Fault> faults;
+  Expectation expect;
+};
+
+// A scene file that cannot be used. what() names the file, the key and, where known, the line
+// and column, e.g. "scenes/x.yaml:12:5: faults[1].status: expected an integer, got 'abc'".
+class SceneError : public std::runtime_error
+{
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads and checks a scene. Throws SceneError for an unreadable file, a YAML syntax error, an
+// unknown key, a value of the wrong type or out of range, a missing required key or an unknown
+// service name.
+Scene load_scene_file(const std::string & path);
+// The same for a scene held in memory; `file` names it in messages.
+Scene parse_scene(const std::string & text, const std::string & file);
+
+// Whether a `scene` parameter names a file (it contains a '/' or ends in ".yaml") rather than
+// a shipped scene.
+bool names_scene_file(const std::string & scene);
+// The file a `scene` parameter names: itself when names_scene_file(), else the shipped scene
+// `<share_dir>/scenes/<name>.yaml`.
+std::string scene_path(const std::string & scene, const std::string & share_dir);
+
+// The scene run `speed` times faster: joint speed multiplied, latencies and every duration and
+// time of the fault plan divided. `speed` must be positive.
+Scene scaled(Scene scene, double speed);
+
+}  // namespace quorvel_arm_sim
+
+#endif  // QUORVEL_ARM_SIM__SCENE_HPP_

@@ -1,0 +1,196 @@
+# Helpers of arm_sim's end-to-end tests, sourced by each test script: start the installed
+# programs as a user would, wait for what they print with a deadline, run a scene through the
+# supervisor and compare the result with what the scene expects, and stop every process started
+# here by its PID when the script ends, however it ends.
+#
+# Environment: ROS_DOMAIN_ID (one per test), ARM_SIM, ARM_SIM_EXPECT, ARM_SIM_GOALS (the
+# programs under test), AMENT_PREFIX_PATH (where arm_supervisor, its parameter file, quorvel and
+# the shipped scenes are found).
+set -uo pipefail
+
+: "${ROS_DOMAIN_ID:?each end-to-end test runs on a ROS_DOMAIN_ID of its own}"
+: "${ARM_SIM:?ARM_SIM must name the arm_sim program under test}"
+: "${ARM_SIM_EXPECT:?ARM_SIM_EXPECT must name the arm_sim_expect program under test}"
+export ROS_LOCALHOST_ONLY=1
+unset CYCLONEDDS_URI
+
+SIM_DIR=$(mktemp -d "${TMPDIR:-/tmp}/arm-sim-e2e.XXXXXX")
+# Every wait ends by this point, before ctest's own limit would kill the script without letting
+# it stop what it started.
+SIM_END=$((SECONDS + ${SIM_BUDGET_S:-150}))
+declare -A SIM_PID=()
+declare -A SIM_ENDED=()
+SIM_ORDER=()
+# Only the supervisor's waits are shortened, never its names or its time limits.
+SIM_SUPERVISOR_DELAYS=(
+  -p gripper_close_delay:=100
+  -p gripper_release_delay:=100
+  -p arm_voice_broadcast_delay:=500
+)
+
+sim_log() {
+  echo "[sim-e2e $(date +%T.%3N)] $*" >&2
+}
+
+sim_fail() {
+  sim_log "FAIL: $*"
+  exit 1
+}
+
+# sim_installed RELATIVE_PATH: the first AMENT_PREFIX_PATH entry's file of that name.
+sim_installed() {
+  local prefix
+  local IFS=:
+  for prefix in ${AMENT_PREFIX_PATH:-}; do
+    if [[ -e "$prefix/$1" ]]; then
+      echo "$prefix/$1"
+      return 0
+    fi
+  done
+  sim_fail "$1 is not installed under AMENT_PREFIX_PATH=${AMENT_PREFIX_PATH:-}"
+}
+
+SUPERVISOR=$(sim_installed lib/quorvel_arm_supervisor/arm_supervisor) || exit 1
+SUPERVISOR_PARAMS=$(sim_installed share/quorvel_arm_supervisor/config/arm_supervisor_params.yaml) || exit 1
+QUORVEL=$(sim_installed lib/quorvel_tools/quorvel) || exit 1
+
+sim_file() {
+  echo "$SIM_DIR/$1.log"
+}
+
+# sim_start NAME COMMAND...: runs COMMAND in the background, output in $SIM_DIR/NAME.log. A name
+# used again (the next scene) starts a new log.
+sim_start() {
+  local name=$1
+  shift
+  "$@" >"$(sim_file "$name")" 2>&1 &
+  SIM_PID[$name]=$!
+  unset "SIM_ENDED[$name]"
+  SIM_ORDER+=("$name")
+}
+
+# sim_deadline SECONDS: the end of a wait of SECONDS, within the script's budget.
+sim_deadline() {
+  local end=$((SECONDS + $1))
+  echo $((end < SIM_END ? end : SIM_END))
+}
+
+sim_alive() {
+  [[ -n "${SIM_PID[$1]:-}" && -z "${SIM_ENDED[$1]:-}" ]] && kill -0 "${SIM_PID[$1]}" 2>/dev/null
+}
+
+sim_count() {
+  local n
+  n=$(grep -cE -- "$2" "$(sim_file "$1")" 2>/dev/null) || true
+  echo "${n:-0}"
+}
+
+# sim_wait_for NAME REGEX SECONDS: waits until a line of NAME's output matches REGEX.
+sim_wait_for() {
+  local deadline
+  deadline=$(sim_deadline "$3")
+  while (($(sim_count "$1" "$2") < 1)); do
+    if ! sim_alive "$1"; then
+      sim_fail "$1 ended before printing '$2'"
+    fi
+    ((SECONDS < deadline)) || sim_fail "no line matching '$2' from $1 within $3 s"
+    sleep 0.1
+  done
+}
+
+# sim_wait_exit NAME SECONDS: waits for NAME to end; sets SIM_STATUS to its exit status.
+sim_wait_exit() {
+  local deadline
+  deadline=$(sim_deadline "$2")
+  while sim_alive "$1"; do
+    ((SECONDS < deadline)) || sim_fail "$1 still runs after $2 s"
+    sleep 0.1
+  done
+  wait "${SIM_PID[$1]}"
+  SIM_STATUS=$?
+  SIM_ENDED[$1]=1
+}
+
+# sim_stop NAME: Ctrl-C, then waits; a program that ignores it fails the test.
+sim_stop() {
+  sim_alive "$1" || return 0
+  kill -INT "${SIM_PID[$1]}" 2>/dev/null
+  sim_wait_exit "$1" 10
+  ((SIM_STATUS == 0)) || sim_fail "$1 ended with exit status $SIM_STATUS after Ctrl-C"
+}
+
+# sim_expect_output NAME REGEX: some line of NAME's output matches REGEX.
+sim_expect_output() {
+  (($(sim_count "$1" "$2") > 0)) || sim_fail "$1: no line matches '$2'; it printed: $(cat "$(sim_file "$1")")"
+}
+
+# run_scene SCENE TASK_LIMIT_S: the shipped SCENE through arm_sim, the installed supervisor with
+# its shipped parameters, and quorvel task; the result, the voice codes, the recover messages and
+# the items picked and dropped must be what the scene expects. Everything is stopped afterwards,
+# so the next scene starts afresh (the supervisor keeps its error code from one task to the
+# next).
+run_scene() {
+  local scene=$1 limit=$2 start
+  start=$SECONDS
+  sim_start sim "$ARM_SIM" --ros-args -p scene:="$scene"
+  sim_start supervisor "$SUPERVISOR" --ros-args --params-file "$SUPERVISOR_PARAMS" \
+    "${SIM_SUPERVISOR_DELAYS[@]}"
+  sim_start voice "$QUORVEL" echo voice
+  sim_start recover "$QUORVEL" echo recover
+  sim_wait_for sim "^arm_sim: scene '$scene'" 20
+  sim_wait_for supervisor 'ArmSupervisorNode Start!' 20
+  sim_wait_for voice '^listening on' 20
+  sim_wait_for recover '^listening on' 20
+  sim_start task "$QUORVEL" task --server-timeout 20 --timeout "$limit"
+  sim_wait_exit task $((limit + 25))
+  ((SIM_STATUS == 0)) || sim_fail "$scene: quorvel task ended with exit status $SIM_STATUS: $(cat "$(sim_file task)")"
+  # The last announcements left the supervisor before its result did; give them a moment to land.
+  sleep 0.5
+  sim_stop task
+  sim_stop voice
+  sim_stop recover
+  sim_stop supervisor
+  sim_stop sim
+  if ! "$ARM_SIM_EXPECT" "$scene" --task "$(sim_file task)" --voice "$(sim_file voice)" \
+    --recover "$(sim_file recover)" --sim "$(sim_file sim)" >"$(sim_file expect)" 2>&1; then
+    sim_log "arm_sim's events:"
+    cat "$(sim_file sim)" >&2
+    sim_fail "$(cat "$(sim_file expect)")"
+  fi
+  sim_log "$(cat "$(sim_file expect)") in $((SECONDS - start)) s"
+}
+
+# At exit: SIGINT to everything still running, then SIGKILL; logs on failure.
+sim_cleanup() {
+  local status=$? name round deadline running
+  for round in INT KILL; do
+    running=0
+    for name in "${!SIM_PID[@]}"; do
+      if sim_alive "$name"; then
+        kill "-$round" "${SIM_PID[$name]}" 2>/dev/null
+        running=1
+      fi
+    done
+    ((running)) || break
+    deadline=$((SECONDS + 5))
+    for name in "${!SIM_PID[@]}"; do
+      while sim_alive "$name" && ((SECONDS < deadline)); do
+        sleep 0.1
+      done
+    done
+  done
+  wait 2>/dev/null
+  if ((status != 0)); then
+    for name in "${!SIM_PID[@]}"; do
+      echo "----- $name (last 40 lines) -----" >&2
+      tail -n 40 "$(sim_file "$name")" >&2
+    done
+    sim_log "logs kept in $SIM_DIR"
+  else
+    rm -rf "$SIM_DIR"
+    sim_log "passed"
+  fi
+  exit "$status"
+}
+trap sim_cleanup EXIT
+trap 'exit 130' INT TERM
