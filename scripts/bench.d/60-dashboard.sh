@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The dashboard as a browser sees it, against fake_task_supervisor's clear-table task:
+# The dashboard as a browser sees it, while the supervisor clears arm_sim's table:
 #   dashboard_update_latency_ms   median, over the task's events that came after the page was
 #                                 opened, of the time from an event's stamp (wall clock, taken
 #                                 by its publisher) to the page having it in its timeline
@@ -12,10 +12,10 @@ unset CYCLONEDDS_URI
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 prefix="${root}/install"
-fake="${prefix}/lib/quorvel_tools/fake_task_supervisor"
+sim="${prefix}/lib/quorvel_arm_sim/arm_sim"
 tool="$(command -v quorvel || true)"
-if [[ ! -x "$fake" || -z "$tool" ]]; then
-  echo "60-dashboard: quorvel or fake_task_supervisor is not installed (build with tests)" >&2
+if [[ ! -x "$sim" || -z "$tool" ]]; then
+  echo "60-dashboard: quorvel or arm_sim is not installed" >&2
   exit 1
 fi
 
@@ -23,7 +23,9 @@ out="$(mktemp)"
 trap 'rm -f "$out"' EXIT
 status=0
 /usr/bin/python3 "${root}/tools/test/browser/test_dashboard_browser.py" --bench \
-  --quorvel "$tool" --desk "$fake --time-scale 0.6" --port 18756 >"$out" 2>&1 || status=$?
+  --quorvel "$tool" --desk "arm_sim --ros-args -p scene:=clear_table" \
+  --desk "arm_supervisor --ros-args --params-file @share:quorvel_arm_supervisor@/config/arm_supervisor_params.yaml -p gripper_close_delay:=300 -p gripper_release_delay:=300" \
+  --port 18756 >"$out" 2>&1 || status=$?
 if ((status == 77)); then
   grep '^SKIP' "$out" | sed 's/^SKIP: /60-dashboard: skipped: /' >&2
   exit 0
