@@ -124,11 +124,65 @@ sim_expect_output() {
   (($(sim_count "$1" "$2") > 0)) || sim_fail "$1: no line matches '$2'; it printed: $(cat "$(sim_file "$1")")"
 }
 
+# The task events a person reads for each shipped scene, in the order the supervisor must take
+# those steps (other events may come between), as quorvel task prints them.
+declare -A SCENE_EVENTS=(
+  [clear_table]="event: task started: cmd 1
+event: detection: 4 item\(s\), chose #1 \(type 1\)
+event: arm_grab answered 102100000 \(success\)
+event: gripper opened \(to let the trash go\)
+event: detection: 3 item\(s\), chose
+event: detection: 2 item\(s\), chose
+event: detection: 1 item\(s\), none to choose
+event: task succeeded: error_code 102300000, 0 trash\(es\) given up"
+  [stuck_item]="event: spot \(.*\) given up after 3 choices in a row
+event: detection: 2 item\(s\), chose #2
+event: detection: 1 item\(s\), none to choose
+event: task succeeded: error_code 102300000, 1 trash\(es\) given up"
+  [env_stop]="event: environment stop: an object at 1\.20, waiting
+event: environment stop released: nothing near any more
+event: task succeeded: error_code 102300000, 0 trash\(es\) given up"
+  [grab_recovery]="event: arm_grab answered 1021000(10|11) \(failure: recover the arm\): is_grab_need_to_recover_
+event: recover started after the arm_grab answer
+event: waiting for a normal arm: 1 of at most 11 s
+event: arm_movejoints: moving to recover_movej_pos2
+event: recover_movej_pos2 reached
+event: recovery succeeded
+event: gripper opened \(recovery\)
+event: task succeeded: error_code 102300003"
+  [release_drop]="event: arm_release answered 1021000(1[3-6]) \(failure: recover the arm\): is_release_need_to_recover_
+event: release recover started after the arm_release answer
+event: recover_movej_release_pos reached
+event: gripper opened \(recovery\)
+event: recover_movej_pos2 reached
+event: recovery succeeded
+event: task succeeded: error_code 102300003"
+  [detect_timeout]="event: arm_movejoints answered 102100000 \(success\)
+event: asking for a detection
+event: no detection answer within the time limit: error_code 102300001
+event: task succeeded: error_code 102300001"
+  [arm_fault]="event: recover started after the arm_grab answer
+event: waiting for a normal arm: 11 of at most 11 s
+event: recovery failed: error_code 102300005
+event: task succeeded: error_code 102300005"
+)
+
+# sim_expect_events SCENE: the task's output has the scene's events, in order.
+sim_expect_events() {
+  local line=0 regex found
+  while IFS= read -r regex; do
+    found=$(tail -n +"$((line + 1))" "$(sim_file task)" | grep -nE -m1 -- "^$regex" | cut -d: -f1)
+    [[ -n "$found" ]] ||
+      sim_fail "$1: no task event '$regex' after line $line of: $(grep '^event:' "$(sim_file task)")"
+    line=$((line + found))
+  done <<<"${SCENE_EVENTS[$1]}"
+}
+
 # run_scene SCENE TASK_LIMIT_S: the shipped SCENE through arm_sim, the installed supervisor with
 # its shipped parameters, and quorvel task; the result, the voice codes, the recover messages and
-# the items picked and dropped must be what the scene expects. Everything is stopped afterwards,
-# so the next scene starts afresh (the supervisor keeps its error code from one task to the
-# next).
+# the items picked and dropped must be what the scene expects, and the task events the steps a
+# person expects of it. Everything is stopped afterwards,
+# so the next scene starts afresh (a full table, and a fault plan counting calls from 1).
 run_scene() {
   local scene=$1 limit=$2 start
   start=$SECONDS
@@ -156,6 +210,9 @@ run_scene() {
     sim_log "arm_sim's events:"
     cat "$(sim_file sim)" >&2
     sim_fail "$(cat "$(sim_file expect)")"
+  fi
+  if [[ -n "${SCENE_EVENTS[$scene]:-}" ]]; then
+    sim_expect_events "$scene"
   fi
   sim_log "$(cat "$(sim_file expect)") in $((SECONDS - start)) s"
 }
