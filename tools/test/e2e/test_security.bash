@@ -11,12 +11,20 @@ mock=$(e2e_installed lib/quorvel_arm_supervisor/arm_service_mock) || exit 1
 feeder=$(e2e_installed lib/quorvel_arm_supervisor/trash_feeder) || exit 1
 
 # NAME COMMAND...: every program must end at once, non-zero, naming the setting and the way out.
-for program in supervisor mock feeder quorvel; do
+# The simulator is built after this package; it is checked once it is installed.
+sim=$(IFS=:; for prefix in ${AMENT_PREFIX_PATH:-}; do
+  [[ -x "$prefix/lib/quorvel_arm_sim/arm_sim" ]] && echo "$prefix/lib/quorvel_arm_sim/arm_sim" && break
+done)
+programs=(supervisor mock feeder quorvel dashboard)
+[[ -n "$sim" ]] && programs+=(sim)
+for program in "${programs[@]}"; do
   case $program in
     supervisor) cmd=("$supervisor" --ros-args --params-file "$params") ;;
     mock) cmd=("$mock") ;;
     feeder) cmd=("$feeder") ;;
     quorvel) cmd=("$QUORVEL_TOOL" status) ;;
+    dashboard) cmd=("$QUORVEL_TOOL" dashboard --port 18759) ;;
+    sim) cmd=("$sim") ;;
   esac
   ROS_SECURITY_ENABLE=true ROS_SECURITY_STRATEGY=Enforce timeout 20 "${cmd[@]}" \
     >"$E2E_DIR/enforce_$program.out" 2>&1
