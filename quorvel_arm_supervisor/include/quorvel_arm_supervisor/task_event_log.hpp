@@ -48,21 +48,16 @@ public:
   // queues the event for publishing.
   void Emit(TaskEvent event);
 
-  // Events handed over so far and events dropped because the queue was full.
-  std::uint64_t emitted() const;
-  std::uint64_t dropped() const;
-
 private:
   void PublishLoop();
 
   rclcpp::Publisher<TaskEvent>::SharedPtr publisher_;
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::condition_variable wake_;
   // Everything below is guarded by mutex_.
   std::deque<TaskEvent> queue_;
   bool stopping_ = false;
   std::uint64_t next_seq_ = 1;
-  std::uint64_t dropped_ = 0;
   unique_identifier_msgs::msg::UUID goal_id_;
   std::int32_t step_count_ = 0;
   std::thread thread_;

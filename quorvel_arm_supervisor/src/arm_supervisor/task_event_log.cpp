@@ -60,23 +60,10 @@ void TaskEventLog::Emit(TaskEvent event)
     event.step_count = step_count_;
     if (queue_.size() >= kQueueLimit) {
       queue_.pop_front();
-      ++dropped_;
     }
     queue_.push_back(std::move(event));
   }
   wake_.notify_one();
-}
-
-std::uint64_t TaskEventLog::emitted() const
-{
-  std::lock_guard<std::mutex> lock(mutex_);
-  return next_seq_ - 1;
-}
-
-std::uint64_t TaskEventLog::dropped() const
-{
-  std::lock_guard<std::mutex> lock(mutex_);
-  return dropped_;
 }
 
 void TaskEventLog::PublishLoop()
