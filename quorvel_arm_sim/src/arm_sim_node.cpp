@@ -226,6 +226,22 @@ void ArmSimNode::deliver(double now)
   }
 }
 
+namespace
+{
+
+// The three arm services answer alike: a status and its errmsg.
+template <typename ServiceT>
+void send_status_answer(
+    rclcpp::Service<ServiceT> & service, const rmw_request_id_t & id, const Answer & a)
+{
+  typename ServiceT::Response response;
+  response.status = a.status;
+  response.errmsg = a.errmsg;
+  service.send_response(id, response);
+}
+
+}  // namespace
+
 void ArmSimNode::answer(const Answer & a)
 {
   const auto found = pending_.find(a.ticket);
@@ -261,27 +277,15 @@ void ArmSimNode::answer(const Answer & a)
       detect_service_->send_response(*id, response);
       break;
     }
-    case Service::kGrab: {
-      ArmGrab::Response response;
-      response.status = a.status;
-      response.errmsg = a.errmsg;
-      grab_service_->send_response(*id, response);
+    case Service::kGrab:
+      send_status_answer(*grab_service_, *id, a);
       break;
-    }
-    case Service::kRelease: {
-      ArmRelease::Response response;
-      response.status = a.status;
-      response.errmsg = a.errmsg;
-      release_service_->send_response(*id, response);
+    case Service::kRelease:
+      send_status_answer(*release_service_, *id, a);
       break;
-    }
-    case Service::kMoveJoints: {
-      ArmMoveJoints::Response response;
-      response.status = a.status;
-      response.errmsg = a.errmsg;
-      movejoints_service_->send_response(*id, response);
+    case Service::kMoveJoints:
+      send_status_answer(*movejoints_service_, *id, a);
       break;
-    }
   }
 }
 
