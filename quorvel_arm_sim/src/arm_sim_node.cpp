@@ -232,7 +232,7 @@ namespace
 // The three arm services answer alike: a status and its errmsg.
 template <typename ServiceT>
 void send_status_answer(
-    rclcpp::Service<ServiceT> & service, const rmw_request_id_t & id, const Answer & a)
+    rclcpp::Service<ServiceT> & service, rmw_request_id_t & id, const Answer & a)
 {
   typename ServiceT::Response response;
   response.status = a.status;

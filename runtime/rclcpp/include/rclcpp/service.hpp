@@ -111,11 +111,12 @@ public:
     }
   }
 
-  /// Answers a request; may be called from any thread (deferred answers). Returns false, after
-  /// logging a warning, when the reply could not be sent.
-  bool send_response(const rmw_request_id_t & request_id, Response & response)
+  /// Answers a request; may be called from any thread (deferred answers). A reply that cannot be
+  /// sent is logged as a warning and dropped, as rclcpp does when its send times out. The
+  /// request id is taken by non-const reference, as in rclcpp.
+  void send_response(rmw_request_id_t & request_id, Response & response)
   {
-    return send_response_type_erased(request_id, &response);
+    send_response_type_erased(request_id, &response);
   }
 
 protected:

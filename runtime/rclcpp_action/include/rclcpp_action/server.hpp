@@ -139,7 +139,8 @@ public:
           if (result) {
             response.result = *std::static_pointer_cast<const typename ActionT::Result>(result);
           }
-          result_service->send_response(id, response);
+          rmw_request_id_t reply_to = id;
+          result_service->send_response(reply_to, response);
         },
         [publisher = std::weak_ptr<rclcpp::Publisher<GoalStatusArray>>(status_publisher_)](
           const GoalStatusArray & status)
@@ -274,7 +275,8 @@ private:
       auto response = table->finish_cancel(code, candidates.size(), canceling);
       candidates.clear();
       if (auto service = cancel_service.lock()) {
-        service->send_response(request_id, response);
+        rmw_request_id_t reply_to = request_id;
+        service->send_response(reply_to, response);
       }
       if (failure) {
         std::rethrow_exception(failure);
@@ -289,7 +291,8 @@ private:
       }
       SendGoalResponse response;
       response.accepted = accepted;  // the stamp stays zero, as Humble servers send it
-      service->send_response(request_id, response);
+      rmw_request_id_t reply_to = request_id;
+      service->send_response(reply_to, response);
     }
 
     const std::shared_ptr<detail::GoalTable> table;
