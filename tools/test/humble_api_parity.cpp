@@ -227,7 +227,7 @@ struct send_response_with_const_id<
   static_assert(
     !send_response_with_const_id<ArmGrab>::value,
     "send_response takes a non-const request id in Humble");
-  CALLS(const char *, cref<Service>().get_service_name());
+  SAME_MEMBER(rclcpp::ServiceBase, get_service_name, const char * (rclcpp::ServiceBase::*)());
 
   using Client = rclcpp::Client<DetectTrash>;
   auto & client = ref<Client>();
@@ -238,7 +238,7 @@ struct send_response_with_const_id<
   CALLS(bool, client.wait_for_service(std::chrono::seconds(1)));
   CALLS(bool, client.wait_for_service());
   CALLS(bool, cref<Client>().service_is_ready());
-  CALLS(const char *, cref<Client>().get_service_name());
+  SAME_MEMBER(rclcpp::ClientBase, get_service_name, const char * (rclcpp::ClientBase::*)() const);
   static_assert(std::is_same_v<Client::SharedFuture, std::shared_future<DetectTrash::Response::SharedPtr>>);
   static_assert(std::is_base_of_v<rclcpp::ClientBase, Client>);
   CALLS(bool, ref<rclcpp::ClientBase>().wait_for_service(std::chrono::seconds(1)));
@@ -258,7 +258,8 @@ struct send_response_with_const_id<
   RCLCPP_INFO_THROTTLE(node.get_logger(), *node.get_clock(), 1000, "text %s", "value");
   CALLS(rclcpp::Logger, rclcpp::get_logger("name"));
   CALLS(const char *, cref<rclcpp::Logger>().get_name());
-  CALLS(rclcpp::Logger, cref<rclcpp::Logger>().get_child("child"));
+  SAME_MEMBER(rclcpp::Logger, get_child, rclcpp::Logger (rclcpp::Logger::*)(const std::string &));
+  SAME_MEMBER(rclcpp::Logger, get_name, const char * (rclcpp::Logger::*)() const);
 }
 
 // --- the action server ----------------------------------------------------------------------

@@ -37,7 +37,7 @@ ServiceBase::~ServiceBase()
   node_->announce_writer(reply_writer_->gid(), false);
 }
 
-const char * ServiceBase::get_service_name() const {return service_name_.c_str();}
+const char * ServiceBase::get_service_name() {return service_name_.c_str();}
 
 int32_t ServiceBase::condition(size_t) const {return request_reader_->read_condition();}
 

@@ -42,7 +42,7 @@ public:
 
   /// The logger "<name>.<suffix>".
   RCLCPP_PUBLIC
-  Logger get_child(const std::string & suffix) const;
+  Logger get_child(const std::string & suffix);
 
   /// Sets this logger's own level (Unset makes it inherit again). Takes effect for every thread
   /// from the next log call. Throws rclcpp::exceptions::RCLInvalidArgument for a level outside

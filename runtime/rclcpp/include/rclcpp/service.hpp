@@ -37,7 +37,7 @@ public:
     const rosidl_service_type_support_t * type_support, const rmw_qos_profile_t & qos);
   ~ServiceBase() override;
 
-  const char * get_service_name() const;
+  const char * get_service_name();
 
   size_t condition_count() const override {return 1;}
   int32_t condition(size_t index) const override;

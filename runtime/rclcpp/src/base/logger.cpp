@@ -25,7 +25,7 @@ const char * Logger::get_name() const
   return name_->c_str();
 }
 
-Logger Logger::get_child(const std::string & suffix) const
+Logger Logger::get_child(const std::string & suffix)
 {
   return Logger(*name_ + "." + suffix);
 }

@@ -120,7 +120,7 @@ bool always_true()
 
 TEST_F(Logging, RecordsCarryNameSeverityFormattedTextAndWallTime)
 {
-  const auto logger = rclcpp::get_logger("rec");
+  auto logger = rclcpp::get_logger("rec");
   const auto before = std::chrono::system_clock::now().time_since_epoch();
   RCLCPP_WARN(logger, "value %d of %s", 3, "x");
   RCLCPP_INFO(logger.get_child("sub"), "plain");
