@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "builtin_interfaces/msg/time.hpp"
 #include "quorvel_interfaces/action/arm_task.hpp"
 #include "quorvel_interfaces/srv/arm_grab.hpp"
 #include "quorvel_interfaces/srv/detect_trash.hpp"
@@ -91,6 +92,18 @@ struct send_response_with_const_id<
   CALLS(void, executor.spin_once());
   CALLS(void, executor.spin_once(std::chrono::milliseconds(100)));
   CALLS(void, executor.spin());
+  CALLS(void, executor.cancel());
+}
+
+// --- time -----------------------------------------------------------------------------------
+[[maybe_unused]] void time()
+{
+  auto & node = ref<rclcpp::Node>();
+  CALLS(rclcpp::Time, node.get_clock()->now());
+  CALLS(rcl_time_point_value_t, node.get_clock()->now().nanoseconds());
+  CALLS(double, node.now().seconds());
+  static_assert(std::is_convertible_v<rclcpp::Time, builtin_interfaces::msg::Time>);
+  static_assert(std::is_same_v<rcl_time_point_value_t, int64_t>);
 }
 
 // --- the node: names, options, entities -----------------------------------------------------
