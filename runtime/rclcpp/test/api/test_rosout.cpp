@@ -153,11 +153,20 @@ TEST_F(Rosout, a_viewer_that_joins_later_gets_the_start_lines_and_disabled_nodes
   auto node = std::make_shared<rclcpp::Node>("early", "/rosout_test");
   auto silent = std::make_shared<rclcpp::Node>(
     "silent", "/rosout_test", rclcpp::NodeOptions().enable_rosout(false));
+  // --disable-rosout-logs turns /rosout off for every node of the program.
+  auto no_rosout = std::make_shared<rclcpp::Context>();
+  const char * argv[] = {"no_rosout", "--ros-args", "--disable-rosout-logs"};
+  no_rosout->init(3, argv);
+  auto muted = std::make_shared<rclcpp::Node>(
+    "muted", "/rosout_test", rclcpp::NodeOptions().context(no_rosout));
   RCLCPP_INFO(silent->get_logger(), "not for rosout");
+  RCLCPP_INFO(muted->get_logger(), "not for rosout either");
   RCLCPP_INFO(node->get_logger(), "logged before the viewer");
   Viewer viewer;
   EXPECT_EQ(viewer.wait_for("logged before the viewer").name, "rosout_test.early");
   EXPECT_FALSE(viewer.seen("not for rosout"));
+  EXPECT_FALSE(viewer.seen("not for rosout either"));
+  no_rosout->shutdown("test done");
 }
 
 TEST_F(Rosout, logging_never_hangs_from_threads_callbacks_node_churn_and_after_shutdown)
