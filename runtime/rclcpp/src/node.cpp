@@ -1,6 +1,14 @@
 #include "rclcpp/node.hpp"
 
+#include <stdexcept>
+#include <utility>
+
 #include "base/arguments.hpp"
+#include "node_parameters.hpp"
+#include "parameter_service.hpp"
+#include "rcl_interfaces/msg/parameter_event.hpp"
+#include "rclcpp/logging.hpp"
+#include "rosout.hpp"
 
 namespace rclcpp
 {
@@ -18,15 +26,35 @@ Node::Node(const std::string & node_name, const std::string & namespace_, const 
     node_name, namespace_, context, options.arguments(), options.use_global_arguments());
   clock_ = std::make_shared<rclcpp::Clock>(RCL_ROS_TIME);
 
+  // --disable-rosout-logs turns /rosout off for the whole process, as in rcl.
+  if (options.enable_rosout() && context->arguments().rosout_logs.value_or(true)) {
+    rosout_ = std::make_shared<detail::RosoutPublisher>(base_, options.rosout_qos());
+  }
+
+  detail::NodeParameters::EventSink sink;
+  if (options.start_parameter_event_publisher()) {
+    auto events = std::make_shared<Publisher<rcl_interfaces::msg::ParameterEvent>>(
+      base_, "/parameter_events", options.parameter_event_qos());
+    sink = [events, logger = base_->get_logger()](
+      const rcl_interfaces::msg::ParameterEvent & event) {
+        try {
+          events->publish(event);
+        } catch (const std::exception & e) {
+          RCLCPP_WARN(logger, "parameter event not published: %s", e.what());
+        }
+      };
+  }
   static const std::vector<base::ParameterKeyOverrides> none;
-  overrides_ = base::resolve_parameter_overrides(
-    base_->get_fully_qualified_name(),
-    options.use_global_arguments() ? context->arguments().parameter_overrides : none,
-    base_->local_arguments().parameter_overrides, options.parameter_overrides());
-  if (options.automatically_declare_parameters_from_overrides()) {
-    for (const auto & entry : overrides_) {
-      parameters_.emplace(entry.first, entry.second);
-    }
+  parameters_ = std::make_shared<detail::NodeParameters>(
+    base_->get_fully_qualified_name(), clock_,
+    base::resolve_parameter_overrides(
+      base_->get_fully_qualified_name(),
+      options.use_global_arguments() ? context->arguments().parameter_overrides : none,
+      base_->local_arguments().parameter_overrides, options.parameter_overrides()),
+    options.allow_undeclared_parameters(),
+    options.automatically_declare_parameters_from_overrides(), std::move(sink));
+  if (options.start_parameter_services()) {
+    parameter_service_ = std::make_unique<detail::ParameterService>(base_, parameters_);
   }
 }
 
@@ -58,107 +86,106 @@ void Node::add_to_group(
   base_->notify_executors();
 }
 
-const ParameterValue & Node::declare_parameter(
-  const std::string & name, const ParameterValue & default_value, bool ignore_override)
+const rclcpp::ParameterValue & Node::declare_parameter(
+  const std::string & name, const rclcpp::ParameterValue & default_value,
+  const rcl_interfaces::msg::ParameterDescriptor & parameter_descriptor, bool ignore_override)
 {
-  std::lock_guard<std::mutex> lock(parameters_mutex_);
-  if (parameters_.count(name) != 0) {
-    throw exceptions::ParameterAlreadyDeclaredException(
-            "parameter '" + name + "' has already been declared");
+  return parameters_->declare(
+    name, PARAMETER_NOT_SET, default_value, parameter_descriptor, ignore_override);
+}
+
+const rclcpp::ParameterValue & Node::declare_parameter(
+  const std::string & name, rclcpp::ParameterType type,
+  const rcl_interfaces::msg::ParameterDescriptor & parameter_descriptor, bool ignore_override)
+{
+  if (type == PARAMETER_NOT_SET) {
+    throw std::invalid_argument(
+            "declare_parameter(): the provided parameter type cannot be rclcpp::PARAMETER_NOT_SET");
   }
-  ParameterValue value = default_value;
-  auto it = overrides_.find(name);
-  if (!ignore_override && it != overrides_.end()) {
-    if (default_value.get_type() != ParameterType::PARAMETER_NOT_SET &&
-      it->second.get_type() != default_value.get_type())
-    {
-      throw exceptions::InvalidParameterTypeException(
-              name, "Wrong parameter type, parameter {" + name + "} is of type {" +
-              rclcpp::to_string(default_value.get_type()) + "}, setting it to {" +
-              rclcpp::to_string(it->second.get_type()) + "} is not allowed.");
-    }
-    value = it->second;
+  if (parameter_descriptor.dynamic_typing) {
+    throw std::invalid_argument(
+            "declare_parameter(): cannot declare parameter of specific type and pass descriptor"
+            "with `dynamic_typing=true`");
   }
-  return parameters_.emplace(name, value).first->second;
+  return parameters_->declare(name, type, ParameterValue(), parameter_descriptor, ignore_override);
 }
 
 void Node::undeclare_parameter(const std::string & name)
 {
-  std::lock_guard<std::mutex> lock(parameters_mutex_);
-  if (parameters_.erase(name) == 0) {
-    throw exceptions::ParameterNotDeclaredException(name);
-  }
+  parameters_->undeclare(name);
 }
 
 bool Node::has_parameter(const std::string & name) const
 {
-  std::lock_guard<std::mutex> lock(parameters_mutex_);
-  return parameters_.count(name) != 0;
+  return parameters_->has(name);
 }
 
 rclcpp::Parameter Node::get_parameter(const std::string & name) const
 {
-  rclcpp::Parameter parameter;
-  if (!get_parameter(name, parameter)) {
-    throw exceptions::ParameterNotDeclaredException(name);
-  }
-  return parameter;
+  return parameters_->get_parameter(name);
 }
 
 bool Node::get_parameter(const std::string & name, rclcpp::Parameter & parameter) const
 {
-  std::lock_guard<std::mutex> lock(parameters_mutex_);
-  auto it = parameters_.find(name);
-  if (it == parameters_.end()) {
-    return false;
-  }
-  parameter = rclcpp::Parameter(name, it->second);
-  return true;
+  return parameters_->get_parameter(name, parameter);
 }
 
 std::vector<rclcpp::Parameter> Node::get_parameters(const std::vector<std::string> & names) const
 {
-  std::vector<rclcpp::Parameter> result;
-  for (const auto & name : names) {
-    result.push_back(get_parameter(name));
-  }
-  return result;
+  return parameters_->get_parameters(names);
 }
 
-bool Node::set_parameter(const rclcpp::Parameter & parameter, std::string * reason)
+rcl_interfaces::msg::SetParametersResult Node::set_parameter(const rclcpp::Parameter & parameter)
 {
-  std::lock_guard<std::mutex> lock(parameters_mutex_);
-  auto it = parameters_.find(parameter.get_name());
-  if (it == parameters_.end()) {
-    if (!options_.allow_undeclared_parameters()) {
-      if (reason) {*reason = "parameter '" + parameter.get_name() + "' is not declared";}
-      return false;
-    }
-    parameters_.emplace(parameter.get_name(), parameter.get_parameter_value());
-    return true;
+  return parameters_->set_atomically({parameter});
+}
+
+std::vector<rcl_interfaces::msg::SetParametersResult> Node::set_parameters(
+  const std::vector<rclcpp::Parameter> & parameters)
+{
+  std::vector<rcl_interfaces::msg::SetParametersResult> results;
+  results.reserve(parameters.size());
+  for (const auto & parameter : parameters) {
+    results.push_back(parameters_->set_atomically({parameter}));
   }
-  if (it->second.get_type() != ParameterType::PARAMETER_NOT_SET &&
-    it->second.get_type() != parameter.get_type())
-  {
-    if (reason) {
-      *reason = "Wrong parameter type, parameter {" + parameter.get_name() + "} is of type {" +
-        rclcpp::to_string(it->second.get_type()) + "}, setting it to {" +
-        rclcpp::to_string(parameter.get_type()) + "} is not allowed.";
-    }
-    return false;
+  return results;
+}
+
+rcl_interfaces::msg::SetParametersResult Node::set_parameters_atomically(
+  const std::vector<rclcpp::Parameter> & parameters)
+{
+  return parameters_->set_atomically(parameters);
+}
+
+rcl_interfaces::msg::ParameterDescriptor Node::describe_parameter(const std::string & name) const
+{
+  auto descriptors = parameters_->describe({name});
+  if (descriptors.empty()) {
+    throw exceptions::ParameterNotDeclaredException(name);
   }
-  it->second = parameter.get_parameter_value();
-  return true;
+  return descriptors.front();
+}
+
+std::vector<rcl_interfaces::msg::ParameterDescriptor> Node::describe_parameters(
+  const std::vector<std::string> & names) const
+{
+  return parameters_->describe(names);
+}
+
+std::vector<uint8_t> Node::get_parameter_types(const std::vector<std::string> & names) const
+{
+  return parameters_->types(names);
+}
+
+rcl_interfaces::msg::ListParametersResult Node::list_parameters(
+  const std::vector<std::string> & prefixes, uint64_t depth) const
+{
+  return parameters_->list(prefixes, depth);
 }
 
 std::vector<std::string> Node::list_parameter_names() const
 {
-  std::lock_guard<std::mutex> lock(parameters_mutex_);
-  std::vector<std::string> names;
-  for (const auto & entry : parameters_) {
-    names.push_back(entry.first);
-  }
-  return names;
+  return parameters_->names();
 }
 
 }  // namespace rclcpp

@@ -162,6 +162,8 @@ ServicesQoS::ServicesQoS(const QoSInitialization & init)
 : QoS(init, rmw_qos_profile_services_default) {}
 ParameterEventsQoS::ParameterEventsQoS(const QoSInitialization & init)
 : QoS(init, rmw_qos_profile_parameter_events) {}
+RosoutQoS::RosoutQoS(const QoSInitialization & init)
+: QoS(init, rcl_qos_profile_rosout_default) {}
 SystemDefaultsQoS::SystemDefaultsQoS(const QoSInitialization & init)
 : QoS(init, rmw_qos_profile_system_default) {}
 

@@ -11,6 +11,7 @@ target_link_libraries(rclcpp
     rosidl_typesupport_introspection_cpp::rosidl_typesupport_introspection_cpp
     rcutils::rcutils
     ${builtin_interfaces_TARGETS}
+    ${rcl_interfaces_TARGETS}
   PRIVATE
     Threads::Threads
     $<BUILD_INTERFACE:rclcpp_dds>
@@ -26,7 +27,7 @@ install(TARGETS rclcpp EXPORT export_rclcpp
   LIBRARY DESTINATION lib ARCHIVE DESTINATION lib RUNTIME DESTINATION bin)
 ament_export_targets(export_rclcpp HAS_LIBRARY_TARGET)
 ament_export_dependencies(rosidl_runtime_cpp rosidl_typesupport_introspection_cpp rcutils
-  builtin_interfaces)
+  builtin_interfaces rcl_interfaces)
 ament_export_include_directories(include)
 
 if(BUILD_TESTING)

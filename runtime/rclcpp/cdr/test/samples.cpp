@@ -312,6 +312,102 @@ void fill(quorvel_protocol::msg::Trashes & m, int seed)
   }
 }
 
+void fill(rcl_interfaces::msg::ParameterValue & m, int seed)
+{
+  m.type = static_cast<uint8_t>(1 + seed % 9);
+  m.bool_value = true;
+  m.integer_value = -4000000000LL - seed;
+  m.double_value = 0.1 + seed;
+  m.string_value = "detect_frame_num " + std::to_string(seed);
+  m.byte_array_value = {0x00, 0xff, static_cast<uint8_t>(seed)};
+  m.bool_array_value = {true, false, seed % 2 == 0};
+  m.integer_array_value.assign(2 + seed, -7);
+  m.double_array_value = {1.5, -2.25, 1e300};
+  m.string_array_value = {"", "a", "joints" + std::to_string(seed)};
+}
+
+void fill(rcl_interfaces::msg::Parameter & m, int seed)
+{
+  m.name = "nested.name" + std::to_string(seed);
+  fill(m.value, seed);
+}
+
+void fill(rcl_interfaces::msg::ParameterEvent & m, int seed)
+{
+  fill(m.stamp, seed);
+  m.node = "/quorvel/ArmSupervisorNode";
+  m.new_parameters.resize(1 + seed);
+  m.changed_parameters.resize(2);
+  m.deleted_parameters.resize(static_cast<size_t>(seed % 2));
+  for (size_t i = 0; i < m.new_parameters.size(); ++i) {
+    fill(m.new_parameters[i], seed + static_cast<int>(i));
+  }
+  for (size_t i = 0; i < m.changed_parameters.size(); ++i) {
+    fill(m.changed_parameters[i], seed + 3 + static_cast<int>(i));
+  }
+  for (size_t i = 0; i < m.deleted_parameters.size(); ++i) {
+    fill(m.deleted_parameters[i], seed + 6);
+  }
+}
+
+void fill(rcl_interfaces::msg::ParameterDescriptor & m, int seed)
+{
+  m.name = "gain";
+  m.type = 3;
+  m.description = "controller gain, seed " + std::to_string(seed);
+  m.additional_constraints = "none";
+  m.read_only = seed % 2 == 0;
+  m.dynamic_typing = seed % 2 == 1;
+  m.floating_point_range.resize(1);
+  m.floating_point_range[0].from_value = -1.0 - seed;
+  m.floating_point_range[0].to_value = 1.0;
+  m.floating_point_range[0].step = 0.125;
+  m.integer_range.resize(1);
+  m.integer_range[0].from_value = -5 - seed;
+  m.integer_range[0].to_value = 5;
+  m.integer_range[0].step = 5;
+}
+
+void fill(rcl_interfaces::msg::Log & m, int seed)
+{
+  fill(m.stamp, seed);
+  m.level = rcl_interfaces::msg::Log::WARN;
+  m.name = "ArmSupervisorNode";
+  m.msg = "arm_task_action: /quorvel_action/arm_task " + std::to_string(seed);
+  m.file = "/src/node_wiring.cpp";
+  m.function = "ArmSupervisorNode";
+  m.line = 33u + static_cast<uint32_t>(seed);
+}
+
+void fill(rcl_interfaces::srv::SetParameters::Request & m, int seed)
+{
+  m.parameters.resize(2 + seed);
+  for (size_t i = 0; i < m.parameters.size(); ++i) {
+    fill(m.parameters[i], seed + static_cast<int>(i));
+  }
+}
+
+void fill(rcl_interfaces::srv::SetParameters::Response & m, int seed)
+{
+  m.results.resize(2 + seed);
+  for (size_t i = 0; i < m.results.size(); ++i) {
+    m.results[i].successful = i % 2 == 0;
+    m.results[i].reason = i % 2 == 0 ? "" : "parameter 'frame' cannot be set because it is read-only";
+  }
+}
+
+void fill(rcl_interfaces::srv::ListParameters::Request & m, int seed)
+{
+  m.prefixes = {"nested", "a.b" + std::to_string(seed)};
+  m.depth = 3u + static_cast<uint64_t>(seed);
+}
+
+void fill(rcl_interfaces::srv::ListParameters::Response & m, int seed)
+{
+  m.result.names = {"count", "nested.a", "nested.b" + std::to_string(seed)};
+  m.result.prefixes = {"nested"};
+}
+
 void fill(Exotic & m, int seed)
 {
   m.flag = seed % 2 == 0;
@@ -424,6 +520,17 @@ std::vector<Sample> all_samples(int seed)
   add<qi::action::ArmTask_FeedbackMessage>(out, "quorvel_interfaces/ArmTask_FeedbackMessage", seed);
   add<quorvel_protocol::msg::TrashObject>(out, "quorvel_protocol/TrashObject", seed);
   add<quorvel_protocol::msg::Trashes>(out, "quorvel_protocol/Trashes", seed);
+  add<rcl_interfaces::msg::ParameterEvent>(out, "rcl_interfaces/ParameterEvent", seed);
+  add<rcl_interfaces::msg::ParameterDescriptor>(out, "rcl_interfaces/ParameterDescriptor", seed);
+  add<rcl_interfaces::msg::Log>(out, "rcl_interfaces/Log", seed);
+  add<rcl_interfaces::srv::SetParameters::Request>(
+      out, "rcl_interfaces/SetParameters_Request", seed);
+  add<rcl_interfaces::srv::SetParameters::Response>(
+      out, "rcl_interfaces/SetParameters_Response", seed);
+  add<rcl_interfaces::srv::ListParameters::Request>(
+      out, "rcl_interfaces/ListParameters_Request", seed);
+  add<rcl_interfaces::srv::ListParameters::Response>(
+      out, "rcl_interfaces/ListParameters_Response", seed);
   out.push_back(Sample{
       "cdr_test/Exotic",
       rclcpp_cdr::get_members(exotic_type_support()),

@@ -28,6 +28,11 @@
 #include "quorvel_interfaces/srv/detect_trash.hpp"
 #include "quorvel_protocol/msg/trash_object.hpp"
 #include "quorvel_protocol/msg/trashes.hpp"
+#include "rcl_interfaces/msg/log.hpp"
+#include "rcl_interfaces/msg/parameter_descriptor.hpp"
+#include "rcl_interfaces/msg/parameter_event.hpp"
+#include "rcl_interfaces/srv/list_parameters.hpp"
+#include "rcl_interfaces/srv/set_parameters.hpp"
 #include "rclcpp_cdr/codec.hpp"
 #include "rmw_dds_common/msg/gid.hpp"
 #include "rmw_dds_common/msg/node_entities_info.hpp"
@@ -94,6 +99,15 @@ void fill(quorvel_interfaces::action::ArmTask_GetResult_Response & m, int seed);
 void fill(quorvel_interfaces::action::ArmTask_FeedbackMessage & m, int seed);
 void fill(quorvel_protocol::msg::TrashObject & m, int seed);
 void fill(quorvel_protocol::msg::Trashes & m, int seed);
+void fill(rcl_interfaces::msg::ParameterValue & m, int seed);
+void fill(rcl_interfaces::msg::Parameter & m, int seed);
+void fill(rcl_interfaces::msg::ParameterEvent & m, int seed);
+void fill(rcl_interfaces::msg::ParameterDescriptor & m, int seed);
+void fill(rcl_interfaces::msg::Log & m, int seed);
+void fill(rcl_interfaces::srv::SetParameters::Request & m, int seed);
+void fill(rcl_interfaces::srv::SetParameters::Response & m, int seed);
+void fill(rcl_interfaces::srv::ListParameters::Request & m, int seed);
+void fill(rcl_interfaces::srv::ListParameters::Response & m, int seed);
 void fill(Exotic & m, int seed);
 
 template <class T>

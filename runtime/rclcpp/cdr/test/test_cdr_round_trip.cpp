@@ -63,7 +63,14 @@ using AllInterfaceTypes = ::testing::Types<
     qi::action::ArmTask_GetResult_Response,
     qi::action::ArmTask_FeedbackMessage,
     quorvel_protocol::msg::TrashObject,
-    quorvel_protocol::msg::Trashes>;
+    quorvel_protocol::msg::Trashes,
+    rcl_interfaces::msg::ParameterEvent,
+    rcl_interfaces::msg::ParameterDescriptor,
+    rcl_interfaces::msg::Log,
+    rcl_interfaces::srv::SetParameters::Request,
+    rcl_interfaces::srv::SetParameters::Response,
+    rcl_interfaces::srv::ListParameters::Request,
+    rcl_interfaces::srv::ListParameters::Response>;
 TYPED_TEST_SUITE(CdrRoundTrip, AllInterfaceTypes);
 
 TYPED_TEST(CdrRoundTrip, RestoresEveryField)

@@ -32,6 +32,9 @@
 #include "rclcpp/subscription_options.hpp"
 #include "rclcpp/time.hpp"
 #include "rclcpp/timer.hpp"
+#include "rcl_interfaces/msg/list_parameters_result.hpp"
+#include "rcl_interfaces/msg/parameter_descriptor.hpp"
+#include "rcl_interfaces/msg/set_parameters_result.hpp"
 #include "rmw/qos_profiles.h"
 
 namespace rclcpp
@@ -39,6 +42,10 @@ namespace rclcpp
 
 namespace detail
 {
+class NodeParameters;
+class ParameterService;
+class RosoutPublisher;
+
 template<typename T, typename = void>
 struct parameter_type_of;
 
@@ -176,22 +183,77 @@ public:
     return client;
   }
 
-  // Parameters. Declared parameters keep their type: a value of another type is refused with
-  // rclcpp::exceptions::InvalidParameterTypeException.
-  const ParameterValue & declare_parameter(
-    const std::string & name, const ParameterValue & default_value = ParameterValue(),
+  // Parameters, with the rules of ROS 2 Humble's rclcpp: a parameter keeps the type it was
+  // declared with unless its descriptor allows dynamic typing (parameters declared from
+  // overrides do), read-only ones refuse every set, ranges are enforced. Every change is
+  // published on /parameter_events. Any thread.
+
+  /// Declares a parameter with its override, else `default_value`. Throws
+  /// ParameterAlreadyDeclaredException, InvalidParametersException (empty name),
+  /// InvalidParameterTypeException (no value for a statically typed parameter, or an override
+  /// of another type) and InvalidParameterValueException (out of range).
+  const rclcpp::ParameterValue & declare_parameter(
+    const std::string & name, const rclcpp::ParameterValue & default_value,
+    const rcl_interfaces::msg::ParameterDescriptor & parameter_descriptor =
+    rcl_interfaces::msg::ParameterDescriptor(),
+    bool ignore_override = false);
+  /// Declares a parameter of `type` whose value may come later (from an override or a set);
+  /// until then get_parameter(name) throws ParameterUninitializedException.
+  const rclcpp::ParameterValue & declare_parameter(
+    const std::string & name, rclcpp::ParameterType type,
+    const rcl_interfaces::msg::ParameterDescriptor & parameter_descriptor =
+    rcl_interfaces::msg::ParameterDescriptor{},
     bool ignore_override = false);
   template<typename ParameterT>
-  ParameterT declare_parameter(
-    const std::string & name, const ParameterT & default_value, bool ignore_override = false)
+  auto declare_parameter(
+    const std::string & name, const ParameterT & default_value,
+    const rcl_interfaces::msg::ParameterDescriptor & parameter_descriptor =
+    rcl_interfaces::msg::ParameterDescriptor(),
+    bool ignore_override = false)
   {
-    const ParameterValue & value = declare_parameter(
-      name, ParameterValue(default_value), ignore_override);
-    return detail::convert_parameter<ParameterT>(name, value);
+    try {
+      return this->declare_parameter(
+        name, rclcpp::ParameterValue(default_value), parameter_descriptor, ignore_override)
+             .template get<ParameterT>();
+    } catch (const ParameterTypeException & ex) {
+      throw exceptions::InvalidParameterTypeException(name, ex.what());
+    }
   }
+  /// Declares a statically typed parameter that must get its value from an override; throws
+  /// UninitializedStaticallyTypedParameterException when there is none.
+  template<typename ParameterT>
+  auto declare_parameter(
+    const std::string & name,
+    const rcl_interfaces::msg::ParameterDescriptor & parameter_descriptor =
+    rcl_interfaces::msg::ParameterDescriptor(),
+    bool ignore_override = false)
+  {
+    rclcpp::ParameterValue value{ParameterT{}};
+    try {
+      return this->declare_parameter(
+        name, value.get_type(), parameter_descriptor, ignore_override)
+             .template get<ParameterT>();
+    } catch (const ParameterTypeException &) {
+      throw exceptions::UninitializedStaticallyTypedParameterException(name);
+    }
+  }
+  /// Throws ParameterNotDeclaredException, ParameterImmutableException (read-only) or
+  /// InvalidParameterTypeException (statically typed parameters cannot be undeclared).
   void undeclare_parameter(const std::string & name);
   bool has_parameter(const std::string & name) const;
-  /// Throws rclcpp::exceptions::ParameterNotDeclaredException when it does not exist.
+
+  /// Sets one parameter; a refusal (read-only, wrong type, out of range) is an unsuccessful
+  /// result with its reason. Throws ParameterNotDeclaredException for an undeclared parameter
+  /// unless undeclared parameters are allowed.
+  rcl_interfaces::msg::SetParametersResult set_parameter(const rclcpp::Parameter & parameter);
+  /// Sets each parameter on its own, as set_parameter does; one result per parameter.
+  std::vector<rcl_interfaces::msg::SetParametersResult> set_parameters(
+    const std::vector<rclcpp::Parameter> & parameters);
+  /// Sets all of the parameters or none of them.
+  rcl_interfaces::msg::SetParametersResult set_parameters_atomically(
+    const std::vector<rclcpp::Parameter> & parameters);
+
+  /// Throws ParameterNotDeclaredException when it does not exist.
   rclcpp::Parameter get_parameter(const std::string & name) const;
   bool get_parameter(const std::string & name, rclcpp::Parameter & parameter) const;
   /// Leaves `parameter` untouched and returns false when the parameter does not exist.
@@ -216,9 +278,17 @@ public:
     return got;
   }
   std::vector<rclcpp::Parameter> get_parameters(const std::vector<std::string> & names) const;
-  /// Sets a parameter (declaring it when undeclared parameters are allowed); returns false with
-  /// a reason when refused.
-  bool set_parameter(const rclcpp::Parameter & parameter, std::string * reason = nullptr);
+
+  /// Throws ParameterNotDeclaredException for an undeclared name.
+  rcl_interfaces::msg::ParameterDescriptor describe_parameter(const std::string & name) const;
+  std::vector<rcl_interfaces::msg::ParameterDescriptor> describe_parameters(
+    const std::vector<std::string> & names) const;
+  std::vector<uint8_t> get_parameter_types(const std::vector<std::string> & names) const;
+  /// The names under any of `prefixes` (every name with none), at most `depth` levels below
+  /// (rcl_interfaces::srv::ListParameters::Request::DEPTH_RECURSIVE: any depth).
+  rcl_interfaces::msg::ListParametersResult list_parameters(
+    const std::vector<std::string> & prefixes, uint64_t depth) const;
+  /// Every declared name, sorted.
   std::vector<std::string> list_parameter_names() const;
 
   node_interfaces::NodeBase::SharedPtr get_node_base_interface() {return base_;}
@@ -230,9 +300,10 @@ private:
   NodeOptions options_;
   node_interfaces::NodeBase::SharedPtr base_;
   rclcpp::Clock::SharedPtr clock_;
-  mutable std::mutex parameters_mutex_;
-  std::map<std::string, ParameterValue> parameters_;
-  std::map<std::string, ParameterValue> overrides_;
+  // Declared before the parameters, whose creation already logs to it.
+  std::shared_ptr<detail::RosoutPublisher> rosout_;
+  std::shared_ptr<detail::NodeParameters> parameters_;
+  std::unique_ptr<detail::ParameterService> parameter_service_;
 };
 
 }  // namespace rclcpp

@@ -1,4 +1,5 @@
-// Options of a node: context, local arguments, parameter overrides.
+// Options of a node: context, local arguments, parameter overrides, and which of the standard
+// endpoints (parameter services, /parameter_events, /rosout) it creates.
 #ifndef RCLCPP__NODE_OPTIONS_HPP_
 #define RCLCPP__NODE_OPTIONS_HPP_
 
@@ -8,6 +9,7 @@
 
 #include "rclcpp/context.hpp"
 #include "rclcpp/parameter.hpp"
+#include "rclcpp/qos.hpp"
 
 namespace rclcpp
 {
@@ -66,6 +68,15 @@ public:
     return *this;
   }
 
+  /// Whether the node publishes its logger's records on /rosout (default true).
+  bool enable_rosout() const {return enable_rosout_;}
+  NodeOptions & enable_rosout(bool enable_rosout)
+  {
+    enable_rosout_ = enable_rosout;
+    return *this;
+  }
+
+  /// Whether the node serves the six parameter services under its name (default true).
   bool start_parameter_services() const {return start_parameter_services_;}
   NodeOptions & start_parameter_services(bool value)
   {
@@ -73,10 +84,25 @@ public:
     return *this;
   }
 
+  /// Whether the node publishes its parameter changes on /parameter_events (default true).
   bool start_parameter_event_publisher() const {return start_parameter_event_publisher_;}
   NodeOptions & start_parameter_event_publisher(bool value)
   {
     start_parameter_event_publisher_ = value;
+    return *this;
+  }
+
+  const rclcpp::QoS & parameter_event_qos() const {return parameter_event_qos_;}
+  NodeOptions & parameter_event_qos(const rclcpp::QoS & parameter_event_qos)
+  {
+    parameter_event_qos_ = parameter_event_qos;
+    return *this;
+  }
+
+  const rclcpp::QoS & rosout_qos() const {return rosout_qos_;}
+  NodeOptions & rosout_qos(const rclcpp::QoS & rosout_qos)
+  {
+    rosout_qos_ = rosout_qos;
     return *this;
   }
 
@@ -90,8 +116,11 @@ private:
   std::vector<rclcpp::Parameter> parameter_overrides_;
   bool auto_declare_ = false;
   bool allow_undeclared_ = false;
+  bool enable_rosout_ = true;
   bool start_parameter_services_ = true;
   bool start_parameter_event_publisher_ = true;
+  rclcpp::QoS parameter_event_qos_ = rclcpp::ParameterEventsQoS();
+  rclcpp::QoS rosout_qos_ = rclcpp::RosoutQoS();
 };
 
 }  // namespace rclcpp

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "rcl_interfaces/msg/parameter.hpp"
 #include "rclcpp/exceptions/exceptions.hpp"
 #include "rclcpp/parameter_value.hpp"
 #include "rclcpp/visibility_control.hpp"
@@ -46,6 +47,10 @@ public:
   const std::string & get_name() const;
   RCLCPP_PUBLIC
   const rclcpp::ParameterValue & get_parameter_value() const;
+
+  /// The value as a message.
+  RCLCPP_PUBLIC
+  rcl_interfaces::msg::ParameterValue get_value_message() const;
 
   /// The value by ParameterType; throws exceptions::InvalidParameterTypeException naming the
   /// parameter if the type differs.
@@ -98,6 +103,14 @@ public:
   /// rclcpp::to_string(get_parameter_value()).
   RCLCPP_PUBLIC
   std::string value_to_string() const;
+
+  /// The parameter a message carries; throws std::runtime_error for an unknown value type.
+  RCLCPP_PUBLIC
+  static Parameter from_parameter_msg(const rcl_interfaces::msg::Parameter & parameter);
+
+  /// The parameter as a message.
+  RCLCPP_PUBLIC
+  rcl_interfaces::msg::Parameter to_parameter_msg() const;
 
 private:
   std::string name_;

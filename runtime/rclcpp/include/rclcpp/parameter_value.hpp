@@ -11,6 +11,8 @@
 #include <variant>
 #include <vector>
 
+#include "rcl_interfaces/msg/parameter_type.hpp"
+#include "rcl_interfaces/msg/parameter_value.hpp"
 #include "rclcpp/exceptions/exceptions.hpp"
 #include "rclcpp/visibility_control.hpp"
 
@@ -82,6 +84,10 @@ public:
   /// A value of type PARAMETER_NOT_SET.
   RCLCPP_PUBLIC
   ParameterValue();
+  /// The value a message carries; throws std::runtime_error "Unknown type: <n>" for a type
+  /// number outside rcl_interfaces/msg/ParameterType.
+  RCLCPP_PUBLIC
+  explicit ParameterValue(const rcl_interfaces::msg::ParameterValue & value);
   RCLCPP_PUBLIC
   explicit ParameterValue(const bool bool_value);
   RCLCPP_PUBLIC
@@ -113,6 +119,10 @@ public:
 
   RCLCPP_PUBLIC
   ParameterType get_type() const;
+
+  /// The value as a message: `type` and the one field of that type.
+  RCLCPP_PUBLIC
+  rcl_interfaces::msg::ParameterValue to_value_msg() const;
 
   /// Equal when both type and value are equal.
   RCLCPP_PUBLIC

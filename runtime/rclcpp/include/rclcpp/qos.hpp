@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "rcl/logging_rosout.h"
 #include "rmw/qos_profiles.h"
 #include "rmw/types.h"
 
@@ -103,6 +104,16 @@ public:
   explicit ParameterEventsQoS(
     const QoSInitialization & qos_initialization =
     QoSInitialization::from_rmw(rmw_qos_profile_parameter_events));
+};
+
+/// The QoS of a node's /rosout publisher: keep last 1000, reliable, transient local, lifespan
+/// 10 s.
+class RosoutQoS : public QoS
+{
+public:
+  explicit RosoutQoS(
+    const QoSInitialization & rosout_qos_initialization =
+    QoSInitialization::from_rmw(rcl_qos_profile_rosout_default));
 };
 
 class SystemDefaultsQoS : public QoS

@@ -10,6 +10,7 @@ target_link_libraries(rclcpp_base
   PUBLIC
     rcutils::rcutils
     builtin_interfaces::builtin_interfaces__rosidl_generator_cpp
+    rcl_interfaces::rcl_interfaces__rosidl_generator_cpp
     Threads::Threads
   PRIVATE
     yaml-cpp)

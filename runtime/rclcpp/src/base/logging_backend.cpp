@@ -90,6 +90,8 @@ Sink & sink()
   return instance;
 }
 
+std::atomic<RecordObserver> g_record_observer{nullptr};
+
 std::string format_timestamp(rcutils_time_point_value_t timestamp)
 {
   const bool negative = timestamp < 0;
@@ -236,14 +238,30 @@ void write_record(
   if (rcutils_system_time_now(&now) != RCUTILS_RET_OK) {
     rcutils_reset_error();
   }
-  auto & s = sink();
-  std::lock_guard<std::recursive_mutex> lock(s.mutex);
-  rcutils_logging_output_handler_t handler = s.handler;
-  if (handler == nullptr) {
-    handler = g_setup.rcutils_console ?
-      rcutils_logging_console_output_handler : fallback_console_handler;
+  const RecordObserver observer = g_record_observer.load(std::memory_order_acquire);
+  va_list observer_args;
+  va_copy(observer_args, *args);
+  {
+    auto & s = sink();
+    std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    rcutils_logging_output_handler_t handler = s.handler;
+    if (handler == nullptr) {
+      handler = g_setup.rcutils_console ?
+        rcutils_logging_console_output_handler : fallback_console_handler;
+    }
+    handler(location, severity, name ? name : "", now, format, args);
   }
-  handler(location, severity, name ? name : "", now, format, args);
+  // Outside the sink's lock: an observer that publishes must not hold up other threads' console
+  // output, nor wait on anything while holding it.
+  if (observer != nullptr) {
+    observer(location, severity, name ? name : "", now, format, &observer_args);
+  }
+  va_end(observer_args);
+}
+
+void set_record_observer(RecordObserver observer)
+{
+  g_record_observer.store(observer, std::memory_order_release);
 }
 
 }  // namespace base

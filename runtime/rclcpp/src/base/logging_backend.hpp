@@ -46,7 +46,16 @@ bool logger_enabled_for(const char * name, int severity);
 /// console. The handler runs under the sink's (recursive) lock, one record at a time.
 void set_output_handler(rcutils_logging_output_handler_t handler);
 
-/// Time-stamps a record with the wall clock now and hands it to the sink.
+/// Receives every record the sink got, with the same time stamp, after the sink and outside its
+/// lock; `args` is the observer's own copy.
+using RecordObserver = void (*)(
+  const rcutils_log_location_t * location, int severity, const char * name,
+  rcutils_time_point_value_t timestamp, const char * format, va_list * args);
+
+/// Installs the observer (nullptr removes it); one per process.
+void set_record_observer(RecordObserver observer);
+
+/// Time-stamps a record with the wall clock now and hands it to the sink, then to the observer.
 void write_record(
   const rcutils_log_location_t * location, int severity, const char * name, const char * format,
   va_list * args);

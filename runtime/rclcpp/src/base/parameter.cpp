@@ -18,6 +18,24 @@ Parameter::Parameter(const std::string & name, const ParameterValue & value)
 : name_(name), value_(value)
 {}
 
+rcl_interfaces::msg::ParameterValue Parameter::get_value_message() const
+{
+  return value_.to_value_msg();
+}
+
+Parameter Parameter::from_parameter_msg(const rcl_interfaces::msg::Parameter & parameter)
+{
+  return Parameter(parameter.name, ParameterValue(parameter.value));
+}
+
+rcl_interfaces::msg::Parameter Parameter::to_parameter_msg() const
+{
+  rcl_interfaces::msg::Parameter msg;
+  msg.name = name_;
+  msg.value = value_.to_value_msg();
+  return msg;
+}
+
 bool Parameter::operator==(const Parameter & rhs) const
 {
   return name_ == rhs.name_ && value_ == rhs.value_;

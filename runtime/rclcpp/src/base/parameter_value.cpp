@@ -2,6 +2,7 @@
 #include "rclcpp/parameter_value.hpp"
 
 #include <ios>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -100,9 +101,85 @@ ParameterValue::ParameterValue(const std::vector<double> & double_array_value)
 ParameterValue::ParameterValue(const std::vector<std::string> & string_array_value)
 : value_(std::in_place_index<PARAMETER_STRING_ARRAY>, string_array_value) {}
 
+ParameterValue::ParameterValue(const rcl_interfaces::msg::ParameterValue & value)
+{
+  // The enumeration and the message share their numbers, so the switch is over the wire value.
+  switch (value.type) {
+    case PARAMETER_NOT_SET:
+      break;
+    case PARAMETER_BOOL:
+      value_.emplace<PARAMETER_BOOL>(value.bool_value);
+      break;
+    case PARAMETER_INTEGER:
+      value_.emplace<PARAMETER_INTEGER>(value.integer_value);
+      break;
+    case PARAMETER_DOUBLE:
+      value_.emplace<PARAMETER_DOUBLE>(value.double_value);
+      break;
+    case PARAMETER_STRING:
+      value_.emplace<PARAMETER_STRING>(value.string_value);
+      break;
+    case PARAMETER_BYTE_ARRAY:
+      value_.emplace<PARAMETER_BYTE_ARRAY>(value.byte_array_value);
+      break;
+    case PARAMETER_BOOL_ARRAY:
+      value_.emplace<PARAMETER_BOOL_ARRAY>(value.bool_array_value);
+      break;
+    case PARAMETER_INTEGER_ARRAY:
+      value_.emplace<PARAMETER_INTEGER_ARRAY>(value.integer_array_value);
+      break;
+    case PARAMETER_DOUBLE_ARRAY:
+      value_.emplace<PARAMETER_DOUBLE_ARRAY>(value.double_array_value);
+      break;
+    case PARAMETER_STRING_ARRAY:
+      value_.emplace<PARAMETER_STRING_ARRAY>(value.string_array_value);
+      break;
+    default:
+      throw std::runtime_error("Unknown type: " + std::to_string(value.type));
+  }
+}
+
 ParameterType ParameterValue::get_type() const
 {
   return static_cast<ParameterType>(value_.index());
+}
+
+rcl_interfaces::msg::ParameterValue ParameterValue::to_value_msg() const
+{
+  rcl_interfaces::msg::ParameterValue msg;
+  msg.type = get_type();
+  switch (get_type()) {
+    case PARAMETER_NOT_SET:
+      break;
+    case PARAMETER_BOOL:
+      msg.bool_value = get<PARAMETER_BOOL>();
+      break;
+    case PARAMETER_INTEGER:
+      msg.integer_value = get<PARAMETER_INTEGER>();
+      break;
+    case PARAMETER_DOUBLE:
+      msg.double_value = get<PARAMETER_DOUBLE>();
+      break;
+    case PARAMETER_STRING:
+      msg.string_value = get<PARAMETER_STRING>();
+      break;
+    case PARAMETER_BYTE_ARRAY:
+      msg.byte_array_value = get<PARAMETER_BYTE_ARRAY>();
+      break;
+    case PARAMETER_BOOL_ARRAY:
+      msg.bool_array_value = get<PARAMETER_BOOL_ARRAY>();
+      break;
+    case PARAMETER_INTEGER_ARRAY:
+      msg.integer_array_value = get<PARAMETER_INTEGER_ARRAY>();
+      break;
+    case PARAMETER_DOUBLE_ARRAY:
+      msg.double_array_value = get<PARAMETER_DOUBLE_ARRAY>();
+      break;
+    case PARAMETER_STRING_ARRAY:
+      msg.string_array_value = get<PARAMETER_STRING_ARRAY>();
+      break;
+  }
+  return msg;
 }
 
 bool ParameterValue::operator==(const ParameterValue & rhs) const

@@ -71,13 +71,16 @@ public:
   /// `topic_name` is the full DDS topic name (e.g. "rt/chatter", "rq/add_two_intsRequest").
   /// `user_data` (e.g. "clientid=...;") is put on the writer's USER_DATA when not empty.
   /// `service_prefix`: payloads carry a ServiceHeader after the encapsulation header.
+  /// `never_block`: a reliable write that would wait for readers to acknowledge (their history
+  /// full) fails at once instead; readers see the same QoS.
   Writer(
       std::shared_ptr<Participant> participant,
       const std::string & topic_name,
       const MessageMembers * members,
       const rmw_qos_profile_t & qos,
       const std::string & user_data = {},
-      bool service_prefix = false);
+      bool service_prefix = false,
+      bool never_block = false);
   ~Writer();
   Writer(const Writer &) = delete;
   Writer & operator=(const Writer &) = delete;

@@ -32,7 +32,8 @@ Writer::Writer(
     const MessageMembers * members,
     const rmw_qos_profile_t & qos,
     const std::string & user_data,
-    bool service_prefix)
+    bool service_prefix,
+    bool never_block)
     : impl_(std::make_unique<Impl>())
 {
   impl_->participant = std::move(participant);
@@ -43,6 +44,12 @@ Writer::Writer(
   const TopicEntry topic = p.topic(topic_name, members, service_prefix);
   impl_->sertype = topic.sertype;
   const QosPtr dds_qos = make_endpoint_qos(qos, user_data);
+  dds_reliability_kind_t reliability = DDS_RELIABILITY_BEST_EFFORT;
+  dds_duration_t max_blocking_time = 0;
+  if (never_block && dds_qget_reliability(dds_qos.get(), &reliability, &max_blocking_time)) {
+    // Only the writer reads max_blocking_time; matching ignores it.
+    dds_qset_reliability(dds_qos.get(), reliability, 0);
+  }
   impl_->writer = checked(
       dds_create_writer(p.publisher, topic.topic, dds_qos.get(), nullptr),
       "cannot create a DDS writer for '" + topic_name + "'");

@@ -3,6 +3,9 @@
 //                   on "joints_out" (from "joints_in")
 //   server NAME     serve ArmGrab on NAME: status = cmd * 1000 + trash_type, errmsg = NAME
 //   listen TOPIC    subscribe Trashes on TOPIC and print "got <frame_id>" for each message
+//   params          declare `count` (3), `gain` (0.5, range [0, 1], described), `frame`
+//                   (read-only "base_link") and `nested.deep.flag` (true), log a debug line
+//                   (below the level) and then "parameters declared: count 3"
 //   spin            a node that only spins
 // Every role prints "ready" once its entities exist, and exits 0 when spinning ends.
 #include <cstdio>
@@ -45,6 +48,20 @@ int main(int argc, char ** argv)
         response->status = request->cmd * 1000 + request->trash_type;
         response->errmsg = name;
       });
+  } else if (role == "params") {
+    const int64_t count = node->declare_parameter("count", 3);
+    rcl_interfaces::msg::ParameterDescriptor gain;
+    gain.description = "controller gain";
+    gain.floating_point_range.resize(1);
+    gain.floating_point_range[0].from_value = 0.0;
+    gain.floating_point_range[0].to_value = 1.0;
+    node->declare_parameter("gain", 0.5, gain);
+    rcl_interfaces::msg::ParameterDescriptor fixed;
+    fixed.read_only = true;
+    node->declare_parameter("frame", std::string("base_link"), fixed);
+    node->declare_parameter("nested.deep.flag", true);
+    RCLCPP_DEBUG(node->get_logger(), "a line below the level");
+    RCLCPP_INFO(node->get_logger(), "parameters declared: count %ld", static_cast<long>(count));
   } else if (role == "listen" && argc > 2) {
     sub_a = node->create_subscription<quorvel_protocol::msg::Trashes>(
       argv[2], 10, [](std::shared_ptr<const quorvel_protocol::msg::Trashes> msg) {

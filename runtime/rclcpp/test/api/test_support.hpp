@@ -90,6 +90,8 @@ public:
   Peer & operator=(const Peer &) = delete;
 
   void signal(int signum) {kill(pid_, signum);}
+  /// Whether wait_exit saw the process end.
+  bool exited() const {return exited_;}
 
   /// Everything the peer wrote to stdout and stderr so far.
   const std::string & output()

@@ -206,6 +206,16 @@ public:
   explicit ParameterUninitializedException(const std::string & name);
 };
 
+/// A statically typed parameter declared without a value and without an override to give it
+/// one; what() is "Statically typed parameter '<name>' must be initialized.".
+class UninitializedStaticallyTypedParameterException : public std::runtime_error
+{
+public:
+  explicit UninitializedStaticallyTypedParameterException(const std::string & name)
+  : std::runtime_error("Statically typed parameter '" + name + "' must be initialized.")
+  {}
+};
+
 class ParameterAlreadyDeclaredException : public std::runtime_error
 {
 public:
