@@ -194,6 +194,37 @@ struct send_response_with_const_id<
   CALLS(bool, cref<rclcpp::Node>().get_parameter_or("p", number, 1.0));
   CALLS(rclcpp::Parameter, cref<rclcpp::Node>().get_parameter("p"));
   CALLS(bool, cref<rclcpp::Node>().has_parameter("p"));
+  SAME_MEMBER(
+    rclcpp::Node, set_parameter,
+    rcl_interfaces::msg::SetParametersResult (rclcpp::Node::*)(const rclcpp::Parameter &));
+  SAME_MEMBER(
+    rclcpp::Node, set_parameters_atomically,
+    rcl_interfaces::msg::SetParametersResult (rclcpp::Node::*)(
+      const std::vector<rclcpp::Parameter> &));
+  SAME_MEMBER(
+    rclcpp::Node, describe_parameter,
+    rcl_interfaces::msg::ParameterDescriptor (rclcpp::Node::*)(const std::string &) const);
+  SAME_MEMBER(
+    rclcpp::Node, list_parameters,
+    rcl_interfaces::msg::ListParametersResult (rclcpp::Node::*)(
+      const std::vector<std::string> &, uint64_t) const);
+  SAME_MEMBER(rclcpp::Node, undeclare_parameter, void (rclcpp::Node::*)(const std::string &));
+  CALLS(
+    const rclcpp::ParameterValue &,
+    node.declare_parameter("p", rclcpp::ParameterValue(1.0)));
+  CALLS(
+    const rclcpp::ParameterValue &,
+    node.declare_parameter(
+      "p", rclcpp::ParameterValue(1.0), rcl_interfaces::msg::ParameterDescriptor(), true));
+  CALLS(
+    const rclcpp::ParameterValue &,
+    node.declare_parameter("p", rclcpp::ParameterType::PARAMETER_DOUBLE));
+  CALLS(double, node.declare_parameter<double>("p", 1.0, rcl_interfaces::msg::ParameterDescriptor()));
+  rclcpp::NodeOptions options;
+  CALLS(rclcpp::NodeOptions &, options.start_parameter_services(false));
+  CALLS(rclcpp::NodeOptions &, options.start_parameter_event_publisher(false));
+  CALLS(rclcpp::NodeOptions &, options.enable_rosout(false));
+  CALLS(rclcpp::NodeOptions &, options.allow_undeclared_parameters(true));
   static_assert(
     std::is_constructible_v<
       rclcpp::exceptions::InvalidParameterTypeException, const std::string &, const std::string &>);
