@@ -140,12 +140,21 @@ public:
       const std::string & user_data = {},
       bool service_prefix = false,
       bool ignore_local = false);
+  /// A reader of serialized bytes only (take_serialized), for a type known by its DDS type
+  /// name ("std_msgs::msg::dds_::Bool_") rather than by its members.
+  Reader(
+      std::shared_ptr<Participant> participant,
+      const std::string & topic_name,
+      const std::string & type_name,
+      const rmw_qos_profile_t & qos,
+      bool ignore_local = false);
   ~Reader();
   Reader(const Reader &) = delete;
   Reader & operator=(const Reader &) = delete;
 
   /// Takes the oldest sample and decodes it into `message` (an already constructed C++ message
-  /// of `members`). On DecodeFailed the message may be partly overwritten.
+  /// of `members`). On DecodeFailed the message may be partly overwritten. A reader made from a
+  /// type name reports DecodeFailed for every sample.
   TakeResult take(void * message);
   /// Takes the oldest sample's raw bytes (encapsulation header included).
   TakeResult take_serialized(std::vector<uint8_t> & bytes);

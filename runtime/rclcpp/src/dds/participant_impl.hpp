@@ -41,6 +41,13 @@ struct Participant::Impl
   /// Finds or creates the topic; any thread. Throws DdsError.
   TopicEntry topic(
       const std::string & topic_name, const MessageMembers * members, bool service_prefix);
+  /// The same by DDS type name; `members` may be null when no sample is ever decoded by
+  /// Cyclone itself (readers of serialized bytes).
+  TopicEntry topic(
+      const std::string & topic_name,
+      const std::string & type_name,
+      const MessageMembers * members,
+      bool service_prefix);
 
 private:
   std::mutex topics_mutex_;
