@@ -30,7 +30,7 @@ std::uint32_t big_endian(const unsigned char * p, std::size_t n)
 }  // namespace
 
 SqliteError::SqliteError(const std::string & message, int code, int system_errno)
-: std::runtime_error(message), code_(code), system_errno_(system_errno)
+    : std::runtime_error(message), code_(code), system_errno_(system_errno)
 {
 }
 
@@ -48,13 +48,13 @@ Database::Database(const std::filesystem::path & file, Mode mode)
       flags |= SQLITE_OPEN_READONLY;
       break;
     case Mode::kCreate: {
-        std::error_code ec;
-        if (std::filesystem::exists(file, ec)) {
-          throw SqliteError(file.filename().string() + " already exists", SQLITE_CANTOPEN, 0);
-        }
-        flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-        break;
+      std::error_code ec;
+      if (std::filesystem::exists(file, ec)) {
+        throw SqliteError(file.filename().string() + " already exists", SQLITE_CANTOPEN, 0);
       }
+      flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+      break;
+    }
   }
   const int rc = sqlite3_open_v2(file.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
@@ -105,8 +105,7 @@ bool Database::has_column(const std::string & table, const std::string & column)
   return query.step();
 }
 
-Statement::Statement(Database & db, const std::string & sql)
-: db_(db)
+Statement::Statement(Database & db, const std::string & sql) : db_(db)
 {
   const int rc = sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &stmt_, nullptr);
   if (rc != SQLITE_OK) {
@@ -127,7 +126,7 @@ void Statement::bind(int index, std::int64_t value)
 void Statement::bind(int index, const std::string & value)
 {
   const int rc = sqlite3_bind_text(
-    stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+      stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
   if (rc != SQLITE_OK) {
     db_.throw_error("cannot bind a value", rc);
   }
@@ -136,9 +135,8 @@ void Statement::bind(int index, const std::string & value)
 void Statement::bind_blob(int index, const void * data, std::size_t size)
 {
   // A zero-length blob must still be a blob, not NULL (the column is NOT NULL).
-  const int rc = size == 0 ?
-    sqlite3_bind_zeroblob(stmt_, index, 0) :
-    sqlite3_bind_blob64(stmt_, index, data, size, SQLITE_STATIC);
+  const int rc = size == 0 ? sqlite3_bind_zeroblob(stmt_, index, 0)
+                           : sqlite3_bind_blob64(stmt_, index, data, size, SQLITE_STATIC);
   if (rc != SQLITE_OK) {
     db_.throw_error("cannot bind a value", rc);
   }
@@ -192,8 +190,7 @@ void check_database_file(const std::filesystem::path & file)
   unsigned char header[100];
   std::ifstream in(file, std::ios::binary);
   if (size < sizeof header || !in.read(reinterpret_cast<char *>(header), sizeof header) ||
-    std::memcmp(header, "SQLite format 3", 16) != 0)
-  {
+      std::memcmp(header, "SQLite format 3", 16) != 0) {
     throw std::runtime_error(name + " is not an SQLite database");
   }
   std::uint32_t page_size = big_endian(header + 16, 2);
@@ -205,8 +202,8 @@ void check_database_file(const std::filesystem::path & file)
   }
   if (size % page_size != 0) {
     throw std::runtime_error(
-            name + " is truncated: " + std::to_string(size) + " bytes is not a whole number of " +
-            std::to_string(page_size) + "-byte pages");
+        name + " is truncated: " + std::to_string(size) + " bytes is not a whole number of " +
+        std::to_string(page_size) + "-byte pages");
   }
   // The page count in the header is valid only when its check number matches the change
   // counter (SQLite's file format, offsets 24, 28 and 92).
@@ -214,11 +211,10 @@ void check_database_file(const std::filesystem::path & file)
   const std::uint32_t pages = big_endian(header + 28, 4);
   const std::uint32_t valid_for = big_endian(header + 92, 4);
   if (pages != 0 && valid_for == change_counter &&
-    static_cast<std::uintmax_t>(pages) * page_size > size)
-  {
+      static_cast<std::uintmax_t>(pages) * page_size > size) {
     throw std::runtime_error(
-            name + " is truncated: it has " + std::to_string(size / page_size) + " of its " +
-            std::to_string(pages) + " pages");
+        name + " is truncated: it has " + std::to_string(size / page_size) + " of its " +
+        std::to_string(pages) + " pages");
   }
 }
 

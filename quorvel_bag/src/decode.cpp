@@ -33,13 +33,13 @@ namespace
 
 using Check = void (*)(const BagMessage &, const std::string &);
 
-template<typename MessageT>
+template <typename MessageT>
 void check_as(const BagMessage & message, const std::string & bag_label)
 {
   static_cast<void>(decode<MessageT>(message, bag_label));
 }
 
-template<typename MessageT>
+template <typename MessageT>
 void add(std::map<std::string, Check> & checks)
 {
   checks[rosidl_generator_traits::name<MessageT>()] = &check_as<MessageT>;
@@ -48,27 +48,27 @@ void add(std::map<std::string, Check> & checks)
 const std::map<std::string, Check> & checks()
 {
   static const std::map<std::string, Check> table = [] {
-      std::map<std::string, Check> t;
-      add<quorvel_task_events::msg::TaskEvent>(t);
-      add<quorvel_protocol::msg::Trashes>(t);
-      add<quorvel_protocol::msg::TrashObject>(t);
-      add<quorvel_interfaces::msg::Trash>(t);
-      add<std_msgs::msg::Bool>(t);
-      add<std_msgs::msg::Int32>(t);
-      add<std_msgs::msg::Int32MultiArray>(t);
-      add<std_msgs::msg::Float64MultiArray>(t);
-      add<std_msgs::msg::String>(t);
-      add<std_msgs::msg::Header>(t);
-      add<std_msgs::msg::Empty>(t);
-      add<sensor_msgs::msg::JointState>(t);
-      add<geometry_msgs::msg::Point>(t);
-      add<geometry_msgs::msg::Pose>(t);
-      add<geometry_msgs::msg::Quaternion>(t);
-      add<geometry_msgs::msg::Vector3>(t);
-      add<builtin_interfaces::msg::Time>(t);
-      add<builtin_interfaces::msg::Duration>(t);
-      return t;
-    }();
+    std::map<std::string, Check> t;
+    add<quorvel_task_events::msg::TaskEvent>(t);
+    add<quorvel_protocol::msg::Trashes>(t);
+    add<quorvel_protocol::msg::TrashObject>(t);
+    add<quorvel_interfaces::msg::Trash>(t);
+    add<std_msgs::msg::Bool>(t);
+    add<std_msgs::msg::Int32>(t);
+    add<std_msgs::msg::Int32MultiArray>(t);
+    add<std_msgs::msg::Float64MultiArray>(t);
+    add<std_msgs::msg::String>(t);
+    add<std_msgs::msg::Header>(t);
+    add<std_msgs::msg::Empty>(t);
+    add<sensor_msgs::msg::JointState>(t);
+    add<geometry_msgs::msg::Point>(t);
+    add<geometry_msgs::msg::Pose>(t);
+    add<geometry_msgs::msg::Quaternion>(t);
+    add<geometry_msgs::msg::Vector3>(t);
+    add<builtin_interfaces::msg::Time>(t);
+    add<builtin_interfaces::msg::Duration>(t);
+    return t;
+  }();
   return table;
 }
 
@@ -77,12 +77,12 @@ const std::map<std::string, Check> & checks()
 const std::vector<std::string> & known_types()
 {
   static const std::vector<std::string> names = [] {
-      std::vector<std::string> n;
-      for (const auto & entry : checks()) {
-        n.push_back(entry.first);
-      }
-      return n;
-    }();
+    std::vector<std::string> n;
+    for (const auto & entry : checks()) {
+      n.push_back(entry.first);
+    }
+    return n;
+  }();
   return names;
 }
 

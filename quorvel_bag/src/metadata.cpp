@@ -48,7 +48,7 @@ YAML::Node required(const YAML::Node & parent, const std::string & key, const st
   return node;
 }
 
-template<typename T>
+template <typename T>
 T scalar(const YAML::Node & node, const std::string & path, const char * what)
 {
   if (!node.IsScalar()) {
@@ -61,22 +61,22 @@ T scalar(const YAML::Node & node, const std::string & path, const char * what)
   }
 }
 
-template<typename T>
+template <typename T>
 T required_scalar(
-  const YAML::Node & parent, const std::string & key, const std::string & path, const char * what)
+    const YAML::Node & parent, const std::string & key, const std::string & path, const char * what)
 {
   return scalar<T>(required(parent, key, path), path + "." + key, what);
 }
 
 std::int64_t required_time(
-  const YAML::Node & parent, const std::string & key, const char * unit, const std::string & path)
+    const YAML::Node & parent, const std::string & key, const char * unit, const std::string & path)
 {
   const YAML::Node node = required(parent, key, path);
   return required_scalar<std::int64_t>(node, unit, path + "." + key, "an integer");
 }
 
 YAML::Node required_sequence(
-  const YAML::Node & parent, const std::string & key, const std::string & path)
+    const YAML::Node & parent, const std::string & key, const std::string & path)
 {
   const YAML::Node node = required(parent, key, path);
   if (!node.IsSequence()) {
@@ -160,8 +160,8 @@ BagMetadata metadata_from_yaml(const std::string & text)
     root = YAML::Load(text);
   } catch (const YAML::Exception & error) {
     throw BagError(
-      "not YAML: " + error.msg + " (line " + std::to_string(error.mark.line + 1) + ", column " +
-      std::to_string(error.mark.column + 1) + ")");
+        "not YAML: " + error.msg + " (line " + std::to_string(error.mark.line + 1) + ", column " +
+        std::to_string(error.mark.column + 1) + ")");
   }
   if (!root.IsMap() || !root[kRootKey]) {
     throw BagError(std::string("no '") + kRootKey + "' section");
@@ -176,20 +176,17 @@ BagMetadata metadata_from_yaml(const std::string & text)
   metadata.version = required_scalar<int>(info, "version", at, "an integer");
   if (metadata.version < 1 || metadata.version > kMetadataVersion) {
     throw BagError(
-      "version " + std::to_string(metadata.version) + " is not one of ROS 2 Humble's (1 to " +
-      std::to_string(kMetadataVersion) + ")");
+        "version " + std::to_string(metadata.version) + " is not one of ROS 2 Humble's (1 to " +
+        std::to_string(kMetadataVersion) + ")");
   }
   metadata.storage_identifier =
-    required_scalar<std::string>(info, "storage_identifier", at, "a string");
+      required_scalar<std::string>(info, "storage_identifier", at, "a string");
   if (metadata.storage_identifier != kStorageIdentifier) {
-    throw BagError(
-      "storage '" + metadata.storage_identifier + "' is not supported (only sqlite3)");
+    throw BagError("storage '" + metadata.storage_identifier + "' is not supported (only sqlite3)");
   }
   metadata.duration_ns = required_time(info, "duration", "nanoseconds", at);
-  metadata.starting_time_ns =
-    required_time(info, "starting_time", "nanoseconds_since_epoch", at);
-  metadata.message_count =
-    required_scalar<std::uint64_t>(info, "message_count", at, "a count");
+  metadata.starting_time_ns = required_time(info, "starting_time", "nanoseconds_since_epoch", at);
+  metadata.message_count = required_scalar<std::uint64_t>(info, "message_count", at, "a count");
   if (metadata.duration_ns < 0) {
     throw BagError("'" + at + ".duration.nanoseconds' is negative");
   }
@@ -205,10 +202,10 @@ BagMetadata metadata_from_yaml(const std::string & text)
     topic.topic_metadata.name = required_scalar<std::string>(t, "name", tat, "a string");
     topic.topic_metadata.type = required_scalar<std::string>(t, "type", tat, "a string");
     topic.topic_metadata.serialization_format =
-      required_scalar<std::string>(t, "serialization_format", tat, "a string");
+        required_scalar<std::string>(t, "serialization_format", tat, "a string");
     if (metadata.version >= 4) {
       topic.topic_metadata.offered_qos_profiles =
-        required_scalar<std::string>(t, "offered_qos_profiles", tat, "a string");
+          required_scalar<std::string>(t, "offered_qos_profiles", tat, "a string");
     }
     topic.message_count = required_scalar<std::uint64_t>(entry, "message_count", item, "a count");
     if (topic.topic_metadata.name.empty() || topic.topic_metadata.type.empty()) {
@@ -219,19 +216,21 @@ BagMetadata metadata_from_yaml(const std::string & text)
   }
   if (sum != metadata.message_count) {
     throw BagError(
-      "message_count is " + std::to_string(metadata.message_count) + " but the topics' counts add "
-      "up to " + std::to_string(sum));
+        "message_count is " + std::to_string(metadata.message_count) +
+        " but the topics' counts add "
+        "up to " +
+        std::to_string(sum));
   }
 
   if (metadata.version >= 3) {
     metadata.compression_format =
-      required_scalar<std::string>(info, "compression_format", at, "a string");
+        required_scalar<std::string>(info, "compression_format", at, "a string");
     metadata.compression_mode =
-      required_scalar<std::string>(info, "compression_mode", at, "a string");
+        required_scalar<std::string>(info, "compression_mode", at, "a string");
     if (!metadata.compression_format.empty() || !metadata.compression_mode.empty()) {
       throw BagError(
-        "the bag is compressed (" + metadata.compression_format + ", " +
-        metadata.compression_mode + "), which is not supported");
+          "the bag is compressed (" + metadata.compression_format + ", " +
+          metadata.compression_mode + "), which is not supported");
     }
   }
 
@@ -254,10 +253,10 @@ BagMetadata metadata_from_yaml(const std::string & text)
       file.path = required_scalar<std::string>(files[i], "path", item, "a string");
       check_inside_bag(file.path, item + ".path");
       file.starting_time_ns =
-        required_time(files[i], "starting_time", "nanoseconds_since_epoch", item);
+          required_time(files[i], "starting_time", "nanoseconds_since_epoch", item);
       file.duration_ns = required_time(files[i], "duration", "nanoseconds", item);
       file.message_count =
-        required_scalar<std::uint64_t>(files[i], "message_count", item, "a count");
+          required_scalar<std::uint64_t>(files[i], "message_count", item, "a count");
       metadata.files.push_back(std::move(file));
     }
   }
@@ -270,14 +269,16 @@ BagMetadata read_metadata(const std::filesystem::path & bag_dir)
   std::error_code ec;
   if (!std::filesystem::is_directory(bag_dir, ec)) {
     throw BagError(
-      "bag '" + label + "': " +
-      (std::filesystem::exists(bag_dir, ec) ? "not a directory" : "no such directory"));
+        "bag '" + label +
+        "': " + (std::filesystem::exists(bag_dir, ec) ? "not a directory" : "no such directory"));
   }
   const std::filesystem::path file = bag_dir / kMetadataFileName;
   if (!std::filesystem::exists(file, ec)) {
     throw BagError(
-      "bag '" + label + "' has no " + kMetadataFileName + " (a recording that did not end "
-      "cleanly?): rebuild it from the database with 'quorvel bag reindex " + label + "'");
+        "bag '" + label + "' has no " + kMetadataFileName +
+        " (a recording that did not end "
+        "cleanly?): rebuild it from the database with 'quorvel bag reindex " +
+        label + "'");
   }
   std::ifstream in(file, std::ios::binary);
   std::stringstream text;
@@ -289,8 +290,8 @@ BagMetadata read_metadata(const std::filesystem::path & bag_dir)
     return metadata_from_yaml(text.str());
   } catch (const BagError & error) {
     throw BagError(
-      "bag '" + label + "': " + kMetadataFileName + " is malformed: " + error.what() +
-      " (rebuild it with 'quorvel bag reindex " + label + "')");
+        "bag '" + label + "': " + kMetadataFileName + " is malformed: " + error.what() +
+        " (rebuild it with 'quorvel bag reindex " + label + "')");
   }
 }
 
@@ -301,11 +302,11 @@ void write_metadata(const std::filesystem::path & bag_dir, const BagMetadata & m
   const std::filesystem::path final_path = bag_dir / kMetadataFileName;
   const std::filesystem::path temp_path = bag_dir / (std::string(kMetadataFileName) + ".tmp");
   const auto failed = [&](const char * what, int err) {
-      ::unlink(temp_path.c_str());
-      throw BagError(
-        "bag '" + label + "': cannot " + what + " " + kMetadataFileName + ": " +
-        std::strerror(err), err == ENOSPC || err == EDQUOT);
-    };
+    ::unlink(temp_path.c_str());
+    throw BagError(
+        "bag '" + label + "': cannot " + what + " " + kMetadataFileName + ": " + std::strerror(err),
+        err == ENOSPC || err == EDQUOT);
+  };
   const int fd = ::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     failed("create", errno);

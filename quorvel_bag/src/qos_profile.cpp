@@ -26,20 +26,19 @@ void emit_time(YAML::Emitter & out, const char * key, const QosTime & time)
   out << YAML::EndMap;
 }
 
-template<typename T>
+template <typename T>
 T qos_field(const YAML::Node & entry, const char * key, std::size_t index)
 {
   const YAML::Node node = entry[key];
   if (!node) {
-    throw BagError(
-      "offered_qos_profiles entry " + std::to_string(index) + " has no '" + key + "'");
+    throw BagError("offered_qos_profiles entry " + std::to_string(index) + " has no '" + key + "'");
   }
   try {
     return node.as<T>();
   } catch (const YAML::Exception &) {
     throw BagError(
-      "offered_qos_profiles entry " + std::to_string(index) + ": '" + key + "' is not a " +
-      (std::is_same_v<T, bool> ? "boolean" : "number"));
+        "offered_qos_profiles entry " + std::to_string(index) + ": '" + key + "' is not a " +
+        (std::is_same_v<T, bool> ? "boolean" : "number"));
   }
 }
 
@@ -48,8 +47,8 @@ QosTime qos_time_field(const YAML::Node & entry, const char * key, std::size_t i
   const YAML::Node node = entry[key];
   if (!node || !node.IsMap()) {
     throw BagError(
-      "offered_qos_profiles entry " + std::to_string(index) + ": '" + key +
-      "' is not a map of sec and nsec");
+        "offered_qos_profiles entry " + std::to_string(index) + ": '" + key +
+        "' is not a map of sec and nsec");
   }
   QosTime time;
   time.sec = qos_field<std::uint64_t>(node, "sec", index);
@@ -150,7 +149,7 @@ std::vector<OfferedQos> offered_qos_from_yaml(const std::string & text)
     offer.liveliness = qos_field<int>(entry, "liveliness", i);
     offer.liveliness_lease_duration = qos_time_field(entry, "liveliness_lease_duration", i);
     offer.avoid_ros_namespace_conventions =
-      qos_field<bool>(entry, "avoid_ros_namespace_conventions", i);
+        qos_field<bool>(entry, "avoid_ros_namespace_conventions", i);
     offers.push_back(offer);
   }
   return offers;

@@ -56,16 +56,13 @@ struct MessageCursor::Impl
     } catch (const detail::SqliteError & error) {
       const BagReader::File & file = *reader->files_[source.file];
       throw BagError(
-        "bag '" + reader->label_ + "': " + file.name + " is damaged: " + error.what() +
-        " (reading its messages)");
+          "bag '" + reader->label_ + "': " + file.name + " is damaged: " + error.what() +
+          " (reading its messages)");
     }
   }
 };
 
-MessageCursor::MessageCursor(std::unique_ptr<Impl> impl)
-: impl_(std::move(impl))
-{
-}
+MessageCursor::MessageCursor(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 MessageCursor::MessageCursor(MessageCursor &&) noexcept = default;
 MessageCursor & MessageCursor::operator=(MessageCursor &&) noexcept = default;
@@ -79,9 +76,7 @@ bool MessageCursor::next(BagMessage & message)
     if (!source.has_row) {
       continue;
     }
-    if (best == nullptr ||
-      source.statement->column_int64(2) < best->statement->column_int64(2))
-    {
+    if (best == nullptr || source.statement->column_int64(2) < best->statement->column_int64(2)) {
       best = &source;
     }
   }
@@ -96,8 +91,8 @@ bool MessageCursor::next(BagMessage & message)
   const auto topic = file.topic_index.find(topic_id);
   if (topic == file.topic_index.end()) {
     throw BagError(
-      "bag '" + reader.label_ + "': message " + std::to_string(id) + " of " + file.name +
-      " has topic id " + std::to_string(topic_id) + ", which no topic of the bag has");
+        "bag '" + reader.label_ + "': message " + std::to_string(id) + " of " + file.name +
+        " has topic id " + std::to_string(topic_id) + ", which no topic of the bag has");
   }
   message.file_index = best->file;
   message.id = id;
@@ -113,13 +108,13 @@ bool MessageCursor::next(BagMessage & message)
 // ---- reader ----
 
 BagReader::BagReader(const std::filesystem::path & bag_dir)
-: directory_(bag_dir), label_(bag_label(bag_dir)), metadata_(read_metadata(bag_dir))
+    : directory_(bag_dir), label_(bag_label(bag_dir)), metadata_(read_metadata(bag_dir))
 {
   const auto malformed = [this](const std::string & what) {
-      return BagError(
+    return BagError(
         "bag '" + label_ + "': " + kMetadataFileName + " is malformed: " + what +
         " (rebuild it with 'quorvel bag reindex " + label_ + "')");
-    };
+  };
   std::map<std::string, std::size_t> by_name;
   for (const TopicWithCount & entry : metadata_.topics_with_message_count) {
     const TopicMetadata & t = entry.topic_metadata;
@@ -145,12 +140,11 @@ BagReader::BagReader(const std::filesystem::path & bag_dir)
     file->name = relative;
     file->path = directory_ / relative;
     const auto bad_file = [&](const std::string & what) {
-        return BagError("bag '" + label_ + "': " + what);
-      };
+      return BagError("bag '" + label_ + "': " + what);
+    };
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file->path, ec)) {
-      throw bad_file(
-        relative + ", named in " + kMetadataFileName + ", is missing");
+      throw bad_file(relative + ", named in " + kMetadataFileName + ", is missing");
     }
     try {
       detail::check_database_file(file->path);
@@ -164,14 +158,15 @@ BagReader::BagReader(const std::filesystem::path & bag_dir)
       for (const char * table : {"topics", "messages"}) {
         if (!file->db->has_table(table)) {
           throw bad_file(
-            relative + " is not a bag database: it has no '" + table + "' table" +
-            " (or its -wal file, which holds its content, is missing)");
+              relative + " is not a bag database: it has no '" + table + "' table" +
+              " (or its -wal file, which holds its content, is missing)");
         }
       }
       const bool has_qos = file->db->has_column("topics", "offered_qos_profiles");
       detail::Statement query(
-        *file->db, std::string("SELECT id, name, type, serialization_format") +
-        (has_qos ? ", offered_qos_profiles" : "") + " FROM topics ORDER BY id");
+          *file->db,
+          std::string("SELECT id, name, type, serialization_format") +
+              (has_qos ? ", offered_qos_profiles" : "") + " FROM topics ORDER BY id");
       while (query.step()) {
         const std::int64_t id = query.column_int64(0);
         const std::string name = query.column_text(1);
@@ -179,14 +174,14 @@ BagReader::BagReader(const std::filesystem::path & bag_dir)
         const auto known = by_name.find(name);
         if (known == by_name.end()) {
           throw bad_file(
-            relative + " has topic " + name + ", which " + kMetadataFileName +
-            " does not list: the metadata is stale (rebuild it with 'quorvel bag reindex " +
-            label_ + "')");
+              relative + " has topic " + name + ", which " + kMetadataFileName +
+              " does not list: the metadata is stale (rebuild it with 'quorvel bag reindex " +
+              label_ + "')");
         }
         if (topics_[known->second].type != type) {
           throw bad_file(
-            relative + " has topic " + name + " of type " + type + ", but " +
-            kMetadataFileName + " says " + topics_[known->second].type);
+              relative + " has topic " + name + " of type " + type + ", but " + kMetadataFileName +
+              " says " + topics_[known->second].type);
         }
         file->topic_index[id] = known->second;
       }
@@ -275,31 +270,31 @@ void BagReader::check_counts() const
   for (const auto & file : files_) {
     try {
       detail::Statement query(
-        *file->db, "SELECT topic_id, COUNT(*), MIN(id) FROM messages GROUP BY topic_id");
+          *file->db, "SELECT topic_id, COUNT(*), MIN(id) FROM messages GROUP BY topic_id");
       while (query.step()) {
         const std::int64_t topic_id = query.column_int64(0);
         const auto topic = file->topic_index.find(topic_id);
         if (topic == file->topic_index.end()) {
           throw BagError(
-            "bag '" + label_ + "': message " + std::to_string(query.column_int64(2)) + " of " +
-            file->name + " has topic id " + std::to_string(topic_id) +
-            ", which no topic of the bag has");
+              "bag '" + label_ + "': message " + std::to_string(query.column_int64(2)) + " of " +
+              file->name + " has topic id " + std::to_string(topic_id) +
+              ", which no topic of the bag has");
         }
         counted[topic->second] += static_cast<std::uint64_t>(query.column_int64(1));
       }
     } catch (const detail::SqliteError & error) {
       throw BagError(
-        "bag '" + label_ + "': " + file->name + " is damaged: " + error.what() +
-        " (counting its messages)");
+          "bag '" + label_ + "': " + file->name + " is damaged: " + error.what() +
+          " (counting its messages)");
     }
   }
   for (std::size_t i = 0; i < topics_.size(); ++i) {
     if (counted[i] != topics_[i].message_count) {
       throw BagError(
-        "bag '" + label_ + "': " + kMetadataFileName + " says " +
-        std::to_string(topics_[i].message_count) + " messages on " + topics_[i].name +
-        " but the database holds " + std::to_string(counted[i]) +
-        ": the metadata is stale (rebuild it with 'quorvel bag reindex " + label_ + "')");
+          "bag '" + label_ + "': " + kMetadataFileName + " says " +
+          std::to_string(topics_[i].message_count) + " messages on " + topics_[i].name +
+          " but the database holds " + std::to_string(counted[i]) +
+          ": the metadata is stale (rebuild it with 'quorvel bag reindex " + label_ + "')");
     }
   }
 }

@@ -27,8 +27,7 @@ std::optional<unsigned long> split_number(const std::string & file_name)
   }
   const std::string digits = stem.substr(underscore + 1);
   if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
-    digits.size() > 9)
-  {
+      digits.size() > 9) {
     return std::nullopt;
   }
   return std::stoul(digits);
@@ -41,20 +40,18 @@ std::vector<std::string> database_files(const std::filesystem::path & bag_dir)
   for (const auto & entry : std::filesystem::directory_iterator(bag_dir, ec)) {
     const std::string name = entry.path().filename().string();
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".db3") == 0 &&
-      entry.is_regular_file(ec))
-    {
+        entry.is_regular_file(ec)) {
       names.push_back(name);
     }
   }
-  std::sort(
-    names.begin(), names.end(), [](const std::string & a, const std::string & b) {
-      const auto na = split_number(a);
-      const auto nb = split_number(b);
-      if (na && nb && *na != *nb) {
-        return *na < *nb;
-      }
-      return a < b;
-    });
+  std::sort(names.begin(), names.end(), [](const std::string & a, const std::string & b) {
+    const auto na = split_number(a);
+    const auto nb = split_number(b);
+    if (na && nb && *na != *nb) {
+      return *na < *nb;
+    }
+    return a < b;
+  });
   return names;
 }
 
@@ -66,8 +63,8 @@ BagMetadata reindex(const std::filesystem::path & bag_dir)
   std::error_code ec;
   if (!std::filesystem::is_directory(bag_dir, ec)) {
     throw BagError(
-      "bag '" + label + "': " +
-      (std::filesystem::exists(bag_dir, ec) ? "not a directory" : "no such directory"));
+        "bag '" + label +
+        "': " + (std::filesystem::exists(bag_dir, ec) ? "not a directory" : "no such directory"));
   }
   const std::vector<std::string> names = database_files(bag_dir);
   if (names.empty()) {
@@ -81,7 +78,9 @@ BagMetadata reindex(const std::filesystem::path & bag_dir)
   std::int64_t last = 0;
   for (const std::string & name : names) {
     const std::filesystem::path path = bag_dir / name;
-    const auto bad = [&](const std::string & what) {return BagError("bag '" + label + "': " + what);};
+    const auto bad = [&](const std::string & what) {
+      return BagError("bag '" + label + "': " + what);
+    };
     try {
       detail::check_database_file(path);
     } catch (const std::runtime_error & error) {
@@ -94,15 +93,16 @@ BagMetadata reindex(const std::filesystem::path & bag_dir)
       for (const char * table : {"topics", "messages"}) {
         if (!db.has_table(table)) {
           throw bad(
-            name + " is not a bag database: it has no '" + table + "' table" +
-            " (or its -wal file, which holds its content, is missing)");
+              name + " is not a bag database: it has no '" + table + "' table" +
+              " (or its -wal file, which holds its content, is missing)");
         }
       }
       const bool has_qos = db.has_column("topics", "offered_qos_profiles");
       std::map<std::int64_t, std::string> names_by_id;
       detail::Statement topic_query(
-        db, std::string("SELECT id, name, type, serialization_format") +
-        (has_qos ? ", offered_qos_profiles" : "") + " FROM topics ORDER BY id");
+          db,
+          std::string("SELECT id, name, type, serialization_format") +
+              (has_qos ? ", offered_qos_profiles" : "") + " FROM topics ORDER BY id");
       while (topic_query.step()) {
         TopicMetadata topic;
         topic.name = topic_query.column_text(1);
@@ -116,22 +116,23 @@ BagMetadata reindex(const std::filesystem::path & bag_dir)
           topics[topic.name] = TopicWithCount{topic, 0};
         } else if (known->second.topic_metadata.type != topic.type) {
           throw bad(
-            name + " has topic " + topic.name + " of type " + topic.type + ", another file " +
-            "has it as " + known->second.topic_metadata.type);
+              name + " has topic " + topic.name + " of type " + topic.type + ", another file " +
+              "has it as " + known->second.topic_metadata.type);
         }
       }
       detail::Statement count_query(
-        db, "SELECT topic_id, COUNT(*), MIN(timestamp), MAX(timestamp), MIN(id) "
-        "FROM messages GROUP BY topic_id");
+          db,
+          "SELECT topic_id, COUNT(*), MIN(timestamp), MAX(timestamp), MIN(id) "
+          "FROM messages GROUP BY topic_id");
       std::int64_t file_first = kNoStartingTime;
       std::int64_t file_last = 0;
       while (count_query.step()) {
         const auto topic = names_by_id.find(count_query.column_int64(0));
         if (topic == names_by_id.end()) {
           throw bad(
-            "message " + std::to_string(count_query.column_int64(4)) + " of " + name +
-            " has topic id " + std::to_string(count_query.column_int64(0)) +
-            ", which no topic of the bag has");
+              "message " + std::to_string(count_query.column_int64(4)) + " of " + name +
+              " has topic id " + std::to_string(count_query.column_int64(0)) +
+              ", which no topic of the bag has");
         }
         const auto count = static_cast<std::uint64_t>(count_query.column_int64(1));
         topics[topic->second].message_count += count;

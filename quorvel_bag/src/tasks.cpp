@@ -17,22 +17,25 @@ namespace
 
 std::int64_t stamp_ns(const builtin_interfaces::msg::Time & stamp)
 {
-  return static_cast<std::int64_t>(stamp.sec) * 1000000000LL + static_cast<std::int64_t>(stamp.nanosec);
+  return static_cast<std::int64_t>(stamp.sec) * 1000000000LL +
+         static_cast<std::int64_t>(stamp.nanosec);
 }
 
 TaskRecord build_task(std::vector<RecordedEvent> events, std::int64_t recording_end_ns)
 {
   std::stable_sort(
-    events.begin(), events.end(), [](const RecordedEvent & a, const RecordedEvent & b) {
-      return a.event.seq < b.event.seq;
-    });
+      events.begin(), events.end(), [](const RecordedEvent & a, const RecordedEvent & b) {
+        return a.event.seq < b.event.seq;
+      });
   // A recorder can receive an event twice (two recordings merged, a republished history).
   events.erase(
-    std::unique(
-      events.begin(), events.end(), [](const RecordedEvent & a, const RecordedEvent & b) {
-        return a.event.seq == b.event.seq;
-      }),
-    events.end());
+      std::unique(
+          events.begin(),
+          events.end(),
+          [](const RecordedEvent & a, const RecordedEvent & b) {
+            return a.event.seq == b.event.seq;
+          }),
+      events.end());
 
   TaskRecord task;
   task.goal_id = goal_id_text(events.front().event.goal_id);
@@ -57,8 +60,8 @@ TaskRecord build_task(std::vector<RecordedEvent> events, std::int64_t recording_
   task.steps = events.back().event.step_count;
   const std::uint64_t span = events.back().event.seq - events.front().event.seq + 1;
   task.missing_events = span - events.size();
-  task.begin_ns = task.start_stamp_ns ? std::min(*task.start_stamp_ns, first_received) :
-    first_received;
+  task.begin_ns =
+      task.start_stamp_ns ? std::min(*task.start_stamp_ns, first_received) : first_received;
   task.end_ns = end_received ? *end_received : std::max(recording_end_ns, last_received);
   task.events = std::move(events);
   return task;
@@ -86,7 +89,7 @@ std::string goal_id_text(const TaskEvent::_goal_id_type & goal_id)
 }
 
 std::vector<TaskRecord> tasks_from_events(
-  std::vector<RecordedEvent> events, std::int64_t recording_end_ns)
+    std::vector<RecordedEvent> events, std::int64_t recording_end_ns)
 {
   std::map<std::string, std::vector<RecordedEvent>> by_goal;
   for (RecordedEvent & recorded : events) {
@@ -99,12 +102,11 @@ std::vector<TaskRecord> tasks_from_events(
   // In the order the tasks started, by the supervisor's clock; a task whose start is not
   // recorded sorts by its first event.
   const auto first_stamp = [](const TaskRecord & task) {
-      return task.start_stamp_ns ? *task.start_stamp_ns : stamp_ns(task.events.front().event.stamp);
-    };
-  std::stable_sort(
-    tasks.begin(), tasks.end(), [&](const TaskRecord & a, const TaskRecord & b) {
-      return first_stamp(a) < first_stamp(b);
-    });
+    return task.start_stamp_ns ? *task.start_stamp_ns : stamp_ns(task.events.front().event.stamp);
+  };
+  std::stable_sort(tasks.begin(), tasks.end(), [&](const TaskRecord & a, const TaskRecord & b) {
+    return first_stamp(a) < first_stamp(b);
+  });
   return tasks;
 }
 
@@ -121,7 +123,8 @@ std::vector<RecordedEvent> read_task_events(const BagReader & reader)
     MessageCursor cursor = reader.messages(filter);
     BagMessage message;
     while (cursor.next(message)) {
-      events.push_back(RecordedEvent{message.timestamp_ns, decode<TaskEvent>(message, reader.label())});
+      events.push_back(
+          RecordedEvent{message.timestamp_ns, decode<TaskEvent>(message, reader.label())});
     }
   }
   return events;
@@ -130,8 +133,8 @@ std::vector<RecordedEvent> read_task_events(const BagReader & reader)
 std::vector<TaskRecord> find_tasks(const BagReader & reader)
 {
   const BagMetadata & metadata = reader.metadata();
-  const std::int64_t end = metadata.message_count > 0 ?
-    metadata.starting_time_ns + metadata.duration_ns : 0;
+  const std::int64_t end =
+      metadata.message_count > 0 ? metadata.starting_time_ns + metadata.duration_ns : 0;
   return tasks_from_events(read_task_events(reader), end);
 }
 

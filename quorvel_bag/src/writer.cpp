@@ -18,15 +18,15 @@ namespace
 
 // The tables of ROS 2 Humble's sqlite3 storage, schema version 3, as its writer creates them.
 constexpr char kCreateSchema[] =
-  "CREATE TABLE schema(schema_version INTEGER PRIMARY KEY, ros_distro TEXT NOT NULL);"
-  "CREATE TABLE metadata(id INTEGER PRIMARY KEY, metadata_version INTEGER NOT NULL,"
-  " metadata TEXT NOT NULL);"
-  "CREATE TABLE topics(id INTEGER PRIMARY KEY, name TEXT NOT NULL, type TEXT NOT NULL,"
-  " serialization_format TEXT NOT NULL, offered_qos_profiles TEXT NOT NULL);"
-  "CREATE TABLE messages(id INTEGER PRIMARY KEY, topic_id INTEGER NOT NULL,"
-  " timestamp INTEGER NOT NULL, data BLOB NOT NULL);"
-  "CREATE INDEX timestamp_idx ON messages (timestamp ASC);"
-  "INSERT INTO schema (schema_version, ros_distro) VALUES (3, 'humble');";
+    "CREATE TABLE schema(schema_version INTEGER PRIMARY KEY, ros_distro TEXT NOT NULL);"
+    "CREATE TABLE metadata(id INTEGER PRIMARY KEY, metadata_version INTEGER NOT NULL,"
+    " metadata TEXT NOT NULL);"
+    "CREATE TABLE topics(id INTEGER PRIMARY KEY, name TEXT NOT NULL, type TEXT NOT NULL,"
+    " serialization_format TEXT NOT NULL, offered_qos_profiles TEXT NOT NULL);"
+    "CREATE TABLE messages(id INTEGER PRIMARY KEY, topic_id INTEGER NOT NULL,"
+    " timestamp INTEGER NOT NULL, data BLOB NOT NULL);"
+    "CREATE INDEX timestamp_idx ON messages (timestamp ASC);"
+    "INSERT INTO schema (schema_version, ros_distro) VALUES (3, 'humble');";
 
 std::uintmax_t size_or_zero(const std::filesystem::path & file)
 {
@@ -38,19 +38,22 @@ std::uintmax_t size_or_zero(const std::filesystem::path & file)
 }  // namespace
 
 BagWriter::BagWriter(const std::filesystem::path & bag_dir, std::size_t batch_size)
-: directory_(bag_dir), label_(bag_label(bag_dir)), batch_size_(std::max<std::size_t>(batch_size, 1))
+    : directory_(bag_dir),
+      label_(bag_label(bag_dir)),
+      batch_size_(std::max<std::size_t>(batch_size, 1))
 {
   std::error_code ec;
   if (std::filesystem::exists(directory_, ec) || std::filesystem::is_symlink(directory_, ec)) {
     throw BagError(
-      "bag '" + label_ + "': '" + label_ + "' already exists (a bag is never written over an "
-      "existing path): choose another name");
+        "bag '" + label_ + "': '" + label_ +
+        "' already exists (a bag is never written over an "
+        "existing path): choose another name");
   }
   if (!std::filesystem::create_directory(directory_, ec)) {
     throw BagError(
-      "bag '" + label_ + "': cannot create the directory: " +
-      (ec ? ec.message() : std::string("it appeared meanwhile")),
-      ec == std::errc::no_space_on_device);
+        "bag '" + label_ + "': cannot create the directory: " +
+            (ec ? ec.message() : std::string("it appeared meanwhile")),
+        ec == std::errc::no_space_on_device);
   }
   const std::string name = std::filesystem::path(label_).filename().string();
   database_path_ = directory_ / (name + "_0.db3");
@@ -61,14 +64,15 @@ BagWriter::BagWriter(const std::filesystem::path & bag_dir, std::size_t batch_si
     db_->exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
     db_->exec(std::string("BEGIN;") + kCreateSchema + "COMMIT;");
     insert_ = std::make_unique<detail::Statement>(
-      *db_, "INSERT INTO messages (topic_id, timestamp, data) VALUES (?1, ?2, ?3)");
+        *db_, "INSERT INTO messages (topic_id, timestamp, data) VALUES (?1, ?2, ?3)");
   } catch (const detail::SqliteError & error) {
     insert_.reset();
     db_.reset();
     std::filesystem::remove_all(directory_, ec);
     throw BagError(
-      "bag '" + label_ + "': cannot create " + database_path_.filename().string() + ": " +
-      error.what(), error.disk_full());
+        "bag '" + label_ + "': cannot create " + database_path_.filename().string() + ": " +
+            error.what(),
+        error.disk_full());
   }
 }
 
@@ -84,8 +88,8 @@ BagWriter::~BagWriter()
 std::int64_t BagWriter::add_topic(const TopicMetadata & topic)
 {
   if (failed_ || closed_) {
-    throw BagError("bag '" + label_ + "': no more topics after " +
-            (closed_ ? "close" : "a failed write"));
+    throw BagError(
+        "bag '" + label_ + "': no more topics after " + (closed_ ? "close" : "a failed write"));
   }
   for (const auto & entry : topics_) {
     if (entry.second.metadata.name == topic.name) {
@@ -94,8 +98,9 @@ std::int64_t BagWriter::add_topic(const TopicMetadata & topic)
   }
   try {
     detail::Statement insert(
-      *db_, "INSERT INTO topics (name, type, serialization_format, offered_qos_profiles) "
-      "VALUES (?1, ?2, ?3, ?4)");
+        *db_,
+        "INSERT INTO topics (name, type, serialization_format, offered_qos_profiles) "
+        "VALUES (?1, ?2, ?3, ?4)");
     insert.bind(1, topic.name);
     insert.bind(2, topic.type);
     insert.bind(3, topic.serialization_format);
@@ -123,11 +128,11 @@ void BagWriter::begin_batch()
 }
 
 void BagWriter::write(
-  std::int64_t topic_id, std::int64_t timestamp_ns, const std::uint8_t * data, std::size_t size)
+    std::int64_t topic_id, std::int64_t timestamp_ns, const std::uint8_t * data, std::size_t size)
 {
   if (failed_ || closed_) {
-    throw BagError("bag '" + label_ + "': no more messages after " +
-            (closed_ ? "close" : "a failed write"));
+    throw BagError(
+        "bag '" + label_ + "': no more messages after " + (closed_ ? "close" : "a failed write"));
   }
   const auto topic = topics_.find(topic_id);
   if (topic == topics_.end()) {
@@ -208,11 +213,11 @@ BagMetadata BagWriter::build_metadata() const
   }
   for (const auto & entry : topics_) {
     metadata.topics_with_message_count.push_back(
-      TopicWithCount{entry.second.metadata, entry.second.committed});
+        TopicWithCount{entry.second.metadata, entry.second.committed});
   }
   metadata.relative_file_paths.push_back(file);
   metadata.files.push_back(
-    FileInformation{file, metadata.starting_time_ns, metadata.duration_ns, committed_});
+      FileInformation{file, metadata.starting_time_ns, metadata.duration_ns, committed_});
   return metadata;
 }
 

@@ -44,40 +44,53 @@ namespace
 void check(int rc, sqlite3 * db, const std::string & what)
 {
   if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-    throw std::runtime_error(what + ": " + (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
+    throw std::runtime_error(
+        what + ": " + (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
   }
 }
 
 void fill_database(
-  const std::filesystem::path & file, const std::vector<RawTopic> & topics,
-  const std::vector<RawMessage> & messages, Journal journal)
+    const std::filesystem::path & file,
+    const std::vector<RawTopic> & topics,
+    const std::vector<RawMessage> & messages,
+    Journal journal)
 {
   sqlite3 * db = nullptr;
   check(sqlite3_open(file.c_str(), &db), db, "open");
-  const char * pragmas = journal == Journal::kMemory ?
-    "PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF;" :
-    "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=0;";
+  const char * pragmas =
+      journal == Journal::kMemory
+          ? "PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF;"
+          : "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=0;";
   check(sqlite3_exec(db, pragmas, nullptr, nullptr, nullptr), db, "pragmas");
   // Humble's statements, word for word as its storage plugin issues them.
   check(
-    sqlite3_exec(
+      sqlite3_exec(
+          db,
+          "CREATE TABLE schema(schema_version INTEGER PRIMARY KEY,ros_distro TEXT NOT NULL);"
+          "CREATE TABLE metadata(id INTEGER PRIMARY KEY,metadata_version INTEGER NOT NULL,"
+          "metadata TEXT NOT NULL);"
+          "CREATE TABLE topics(id INTEGER PRIMARY KEY,name TEXT NOT NULL,type TEXT NOT NULL,"
+          "serialization_format TEXT NOT NULL,offered_qos_profiles TEXT NOT NULL);"
+          "CREATE TABLE messages(id INTEGER PRIMARY KEY,topic_id INTEGER NOT NULL,"
+          "timestamp INTEGER NOT NULL, data BLOB NOT NULL);"
+          "CREATE INDEX timestamp_idx ON messages (timestamp ASC);"
+          "INSERT INTO schema (schema_version, ros_distro) VALUES (3, 'humble');",
+          nullptr,
+          nullptr,
+          nullptr),
       db,
-      "CREATE TABLE schema(schema_version INTEGER PRIMARY KEY,ros_distro TEXT NOT NULL);"
-      "CREATE TABLE metadata(id INTEGER PRIMARY KEY,metadata_version INTEGER NOT NULL,"
-      "metadata TEXT NOT NULL);"
-      "CREATE TABLE topics(id INTEGER PRIMARY KEY,name TEXT NOT NULL,type TEXT NOT NULL,"
-      "serialization_format TEXT NOT NULL,offered_qos_profiles TEXT NOT NULL);"
-      "CREATE TABLE messages(id INTEGER PRIMARY KEY,topic_id INTEGER NOT NULL,"
-      "timestamp INTEGER NOT NULL, data BLOB NOT NULL);"
-      "CREATE INDEX timestamp_idx ON messages (timestamp ASC);"
-      "INSERT INTO schema (schema_version, ros_distro) VALUES (3, 'humble');",
-      nullptr, nullptr, nullptr),
-    db, "schema");
+      "schema");
   sqlite3_stmt * topic = nullptr;
   check(
-    sqlite3_prepare_v2(
-      db, "INSERT INTO topics (name, type, serialization_format, offered_qos_profiles) "
-      "VALUES (?, ?, 'cdr', ?)", -1, &topic, nullptr), db, "prepare topics");
+      sqlite3_prepare_v2(
+          db,
+          "INSERT INTO topics (name, type, serialization_format, offered_qos_profiles) "
+          "VALUES (?, ?, 'cdr', ?)",
+          -1,
+          &topic,
+          nullptr),
+      db,
+      "prepare topics");
   for (const RawTopic & t : topics) {
     sqlite3_bind_text(topic, 1, t.name.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(topic, 2, t.type.c_str(), -1, SQLITE_TRANSIENT);
@@ -88,9 +101,14 @@ void fill_database(
   sqlite3_finalize(topic);
   sqlite3_stmt * insert = nullptr;
   check(
-    sqlite3_prepare_v2(
-      db, "INSERT INTO messages (timestamp, topic_id, data) VALUES (?, ?, ?)", -1, &insert,
-      nullptr), db, "prepare messages");
+      sqlite3_prepare_v2(
+          db,
+          "INSERT INTO messages (timestamp, topic_id, data) VALUES (?, ?, ?)",
+          -1,
+          &insert,
+          nullptr),
+      db,
+      "prepare messages");
   check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db, "begin");
   for (const RawMessage & m : messages) {
     sqlite3_bind_int64(insert, 1, m.timestamp_ns);
@@ -109,8 +127,9 @@ void fill_database(
 }
 
 std::string metadata_text(
-  const std::string & file, const std::vector<RawTopic> & topics,
-  const std::vector<RawMessage> & messages)
+    const std::string & file,
+    const std::vector<RawTopic> & topics,
+    const std::vector<RawMessage> & messages)
 {
   std::int64_t first = INT64_MAX;
   std::int64_t last = 0;
@@ -134,8 +153,8 @@ std::string metadata_text(
     for (const char c : topics[i].offered_qos_profiles) {
       qos += c == '\n' ? std::string("\\n") : std::string(1, c);
     }
-    out << "    - topic_metadata:\n        name: " << topics[i].name << "\n        type: "
-        << topics[i].type << "\n        serialization_format: cdr\n"
+    out << "    - topic_metadata:\n        name: " << topics[i].name
+        << "\n        type: " << topics[i].type << "\n        serialization_format: cdr\n"
         << "        offered_qos_profiles: \"" << qos << "\"\n      message_count: " << count
         << "\n";
   }
@@ -150,8 +169,11 @@ std::string metadata_text(
 }  // namespace
 
 void make_humble_bag(
-  const std::filesystem::path & dir, const std::vector<RawTopic> & topics,
-  const std::vector<RawMessage> & messages, Journal journal, bool with_metadata)
+    const std::filesystem::path & dir,
+    const std::vector<RawTopic> & topics,
+    const std::vector<RawMessage> & messages,
+    Journal journal,
+    bool with_metadata)
 {
   std::filesystem::create_directory(dir);
   const std::string file = dir.filename().string() + "_0.db3";

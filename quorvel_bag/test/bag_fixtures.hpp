@@ -29,7 +29,7 @@ private:
   std::filesystem::path path_;
 };
 
-template<typename MessageT>
+template <typename MessageT>
 std::vector<std::uint8_t> serialize(const MessageT & message)
 {
   rclcpp::SerializedMessage serialized;
@@ -57,9 +57,9 @@ struct RawTopic
 /// How a hand-made bag's database is left.
 enum class Journal
 {
-  kMemory,       ///< Humble's default writer: journal in memory, closed cleanly
-  kWalClosed,    ///< the resilient preset, closed cleanly
-  kWalKilled,    ///< the resilient preset, writer killed after its last commit (WAL not merged)
+  kMemory,     ///< Humble's default writer: journal in memory, closed cleanly
+  kWalClosed,  ///< the resilient preset, closed cleanly
+  kWalKilled,  ///< the resilient preset, writer killed after its last commit (WAL not merged)
 };
 
 /// The offered_qos_profiles text a Humble recorder writes for one reliable, volatile publisher
@@ -69,8 +69,11 @@ std::string humble_qos_text(int durability = 2);
 /// Writes `<dir>/<dir name>_0.db3` with Humble's schema-3 tables and the messages, and, unless
 /// `with_metadata` is false, metadata.yaml as Humble's writer words it. `dir` must not exist.
 void make_humble_bag(
-  const std::filesystem::path & dir, const std::vector<RawTopic> & topics,
-  const std::vector<RawMessage> & messages, Journal journal, bool with_metadata = true);
+    const std::filesystem::path & dir,
+    const std::vector<RawTopic> & topics,
+    const std::vector<RawMessage> & messages,
+    Journal journal,
+    bool with_metadata = true);
 
 /// Runs one SQL statement (or several) on a database file outside the library.
 void sql(const std::filesystem::path & database, const std::string & statements);

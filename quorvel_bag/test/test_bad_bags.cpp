@@ -31,7 +31,8 @@ std::filesystem::path good_bag(const TempDir & tmp)
 {
   const auto dir = tmp / "bag";
   quorvel_bag::BagWriter writer(dir);
-  const auto joints = writer.add_topic({"/robot/joint_angle", "sensor_msgs/msg/JointState", "cdr", ""});
+  const auto joints =
+      writer.add_topic({"/robot/joint_angle", "sensor_msgs/msg/JointState", "cdr", ""});
   const auto voice = writer.add_topic({"/arm/voice_broadcast", "std_msgs/msg/Int32", "cdr", ""});
   sensor_msgs::msg::JointState state;
   state.name = {"joint1", "joint2", "joint3", "joint4", "joint5"};
@@ -75,7 +76,8 @@ void expect_error(const std::filesystem::path & dir, const std::vector<std::stri
   }
 }
 
-void edit_metadata(const std::filesystem::path & dir, const std::string & from, const std::string & to)
+void edit_metadata(
+    const std::filesystem::path & dir, const std::string & from, const std::string & to)
 {
   std::string text = bag_fixtures::read_file(dir / "metadata.yaml");
   const auto at = text.find(from);
@@ -101,41 +103,64 @@ TEST(BadBags, metadata_missing_or_malformed)
     std::vector<std::string> message;
   };
   const std::vector<Case> cases{
-    {"missing", [](const auto & dir) {std::filesystem::remove(dir / "metadata.yaml");},
-      {"has no metadata.yaml", "quorvel bag reindex"}},
-    {"not yaml", [](const auto & dir) {bag_fixtures::write_file(dir / "metadata.yaml", "a: [b\n");},
-      {"metadata.yaml is malformed", "not YAML"}},
-    {"empty", [](const auto & dir) {bag_fixtures::write_file(dir / "metadata.yaml", "");},
-      {"metadata.yaml is malformed", "rosbag2_bagfile_information"}},
-    {"field missing", [](const auto & dir) {edit_metadata(dir, "  message_count: 80\n", "");},
-      {"metadata.yaml is malformed", "message_count' is missing"}},
-    {"count not a number", [](const auto & dir) {edit_metadata(dir, "message_count: 80", "message_count: many");},
-      {"metadata.yaml is malformed", "message_count' is not a count"}},
-    {"negative count", [](const auto & dir) {edit_metadata(dir, "message_count: 80", "message_count: -80");},
-      {"metadata.yaml is malformed", "message_count' is not a count"}},
-    {"newer version", [](const auto & dir) {edit_metadata(dir, "version: 5", "version: 9");},
-      {"version 9 is not one of ROS 2 Humble's"}},
-    {"other storage", [](const auto & dir) {edit_metadata(dir, "storage_identifier: sqlite3", "storage_identifier: mcap");},
-      {"storage 'mcap' is not supported"}},
-    {"compressed", [](const auto & dir) {edit_metadata(dir, "compression_format: \"\"", "compression_format: zstd");},
-      {"compressed"}},
-    {"counts do not add up", [](const auto & dir) {edit_metadata(dir, "message_count: 40", "message_count: 41");},
-      {"add up to 81"}},
-    {"file outside the bag", [](const auto & dir) {edit_metadata(dir, "  - bag_0.db3", "  - ../../etc/passwd");},
-      {"not a file inside the bag directory"}},
-    {"database missing", [](const auto & dir) {std::filesystem::rename(dir / "bag_0.db3", dir / "moved.db3");},
-      {"bag_0.db3, named in metadata.yaml, is missing"}},
-    {"qos text broken", [](const auto & dir) {edit_metadata(dir, "offered_qos_profiles: \"\"", "offered_qos_profiles: \"- history: [\"");},
-      {"topic /robot/joint_angle", "offered_qos_profiles"}},
-    {"stale topic list", [](const auto & dir) {
-        bag_fixtures::sql(dir / "bag_0.db3", "INSERT INTO topics (name, type, serialization_format, "
-        "offered_qos_profiles) VALUES ('/late', 'std_msgs/msg/Bool', 'cdr', '')");
-      },
-      {"has topic /late, which metadata.yaml does not list", "reindex"}},
-    {"stale counts", [](const auto & dir) {
-        bag_fixtures::sql(dir / "bag_0.db3", "DELETE FROM messages WHERE id > 70");
-      },
-      {"says 40 messages on", "holds 35", "reindex"}},
+      {"missing",
+       [](const auto & dir) { std::filesystem::remove(dir / "metadata.yaml"); },
+       {"has no metadata.yaml", "quorvel bag reindex"}},
+      {"not yaml",
+       [](const auto & dir) { bag_fixtures::write_file(dir / "metadata.yaml", "a: [b\n"); },
+       {"metadata.yaml is malformed", "not YAML"}},
+      {"empty",
+       [](const auto & dir) { bag_fixtures::write_file(dir / "metadata.yaml", ""); },
+       {"metadata.yaml is malformed", "rosbag2_bagfile_information"}},
+      {"field missing",
+       [](const auto & dir) { edit_metadata(dir, "  message_count: 80\n", ""); },
+       {"metadata.yaml is malformed", "message_count' is missing"}},
+      {"count not a number",
+       [](const auto & dir) { edit_metadata(dir, "message_count: 80", "message_count: many"); },
+       {"metadata.yaml is malformed", "message_count' is not a count"}},
+      {"negative count",
+       [](const auto & dir) { edit_metadata(dir, "message_count: 80", "message_count: -80"); },
+       {"metadata.yaml is malformed", "message_count' is not a count"}},
+      {"newer version",
+       [](const auto & dir) { edit_metadata(dir, "version: 5", "version: 9"); },
+       {"version 9 is not one of ROS 2 Humble's"}},
+      {"other storage",
+       [](const auto & dir) {
+         edit_metadata(dir, "storage_identifier: sqlite3", "storage_identifier: mcap");
+       },
+       {"storage 'mcap' is not supported"}},
+      {"compressed",
+       [](const auto & dir) {
+         edit_metadata(dir, "compression_format: \"\"", "compression_format: zstd");
+       },
+       {"compressed"}},
+      {"counts do not add up",
+       [](const auto & dir) { edit_metadata(dir, "message_count: 40", "message_count: 41"); },
+       {"add up to 81"}},
+      {"file outside the bag",
+       [](const auto & dir) { edit_metadata(dir, "  - bag_0.db3", "  - ../../etc/passwd"); },
+       {"not a file inside the bag directory"}},
+      {"database missing",
+       [](const auto & dir) { std::filesystem::rename(dir / "bag_0.db3", dir / "moved.db3"); },
+       {"bag_0.db3, named in metadata.yaml, is missing"}},
+      {"qos text broken",
+       [](const auto & dir) {
+         edit_metadata(dir, "offered_qos_profiles: \"\"", "offered_qos_profiles: \"- history: [\"");
+       },
+       {"topic /robot/joint_angle", "offered_qos_profiles"}},
+      {"stale topic list",
+       [](const auto & dir) {
+         bag_fixtures::sql(
+             dir / "bag_0.db3",
+             "INSERT INTO topics (name, type, serialization_format, "
+             "offered_qos_profiles) VALUES ('/late', 'std_msgs/msg/Bool', 'cdr', '')");
+       },
+       {"has topic /late, which metadata.yaml does not list", "reindex"}},
+      {"stale counts",
+       [](const auto & dir) {
+         bag_fixtures::sql(dir / "bag_0.db3", "DELETE FROM messages WHERE id > 70");
+       },
+       {"says 40 messages on", "holds 35", "reindex"}},
   };
   for (const Case & c : cases) {
     SCOPED_TRACE(c.name);
@@ -155,38 +180,46 @@ TEST(BadBags, databases_that_are_not_one_or_are_cut_short_or_damaged)
     std::vector<std::string> message;
   };
   const auto resize = [](const std::filesystem::path & file, double fraction) {
-      std::filesystem::resize_file(
+    std::filesystem::resize_file(
         file, static_cast<std::uintmax_t>(std::filesystem::file_size(file) * fraction));
-    };
+  };
   const std::vector<Case> cases{
-    {"text file", [](const auto & dir) {bag_fixtures::write_file(dir / "bag_0.db3", "rosbag2 data\n");},
-      {"bag_0.db3 is not an SQLite database"}},
-    {"empty file", [](const auto & dir) {bag_fixtures::write_file(dir / "bag_0.db3", "");},
-      {"bag_0.db3 is not an SQLite database"}},
-    {"whole pages cut", [&](const auto & dir) {
-        const auto file = dir / "bag_0.db3";
-        std::filesystem::resize_file(file, 4096 * (std::filesystem::file_size(file) / 4096 / 2));
-      },
-      {"bag_0.db3 is truncated", "pages"}},
-    {"cut inside a page", [&](const auto & dir) {resize(dir / "bag_0.db3", 0.77);},
-      {"bag_0.db3 is truncated"}},
-    {"not a bag database", [](const auto & dir) {
-        std::filesystem::remove(dir / "bag_0.db3");
-        bag_fixtures::sql(dir / "bag_0.db3", "CREATE TABLE other(x INTEGER)");
-      },
-      {"bag_0.db3 is not a bag database", "'topics'"}},
-    {"damaged page", [](const auto & dir) {
-        // Overwrite the middle of the messages' pages: the file keeps its size and header.
-        const auto file = dir / "bag_0.db3";
-        std::string bytes = bag_fixtures::read_file(file);
-        const std::size_t page = 4096;
-        for (std::size_t at = 2 * page; at + page < bytes.size(); at += page) {
-          std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-            bytes.begin() + static_cast<std::ptrdiff_t>(at + 64), '\xff');
-        }
-        bag_fixtures::write_file(file, bytes);
-      },
-      {"bag_0.db3", "malformed"}},
+      {"text file",
+       [](const auto & dir) { bag_fixtures::write_file(dir / "bag_0.db3", "rosbag2 data\n"); },
+       {"bag_0.db3 is not an SQLite database"}},
+      {"empty file",
+       [](const auto & dir) { bag_fixtures::write_file(dir / "bag_0.db3", ""); },
+       {"bag_0.db3 is not an SQLite database"}},
+      {"whole pages cut",
+       [&](const auto & dir) {
+         const auto file = dir / "bag_0.db3";
+         std::filesystem::resize_file(file, 4096 * (std::filesystem::file_size(file) / 4096 / 2));
+       },
+       {"bag_0.db3 is truncated", "pages"}},
+      {"cut inside a page",
+       [&](const auto & dir) { resize(dir / "bag_0.db3", 0.77); },
+       {"bag_0.db3 is truncated"}},
+      {"not a bag database",
+       [](const auto & dir) {
+         std::filesystem::remove(dir / "bag_0.db3");
+         bag_fixtures::sql(dir / "bag_0.db3", "CREATE TABLE other(x INTEGER)");
+       },
+       {"bag_0.db3 is not a bag database", "'topics'"}},
+      {"damaged page",
+       [](const auto & dir) {
+         // Overwrite the middle of the messages' pages: the file keeps its size and header.
+         const auto file = dir / "bag_0.db3";
+         std::string bytes = bag_fixtures::read_file(file);
+         const std::size_t page = 4096;
+         for (std::size_t at = 2 * page; at + page < bytes.size(); at += page) {
+           std::fill(
+               bytes.begin() + static_cast<std::ptrdiff_t>(at),
+               bytes.begin() + static_cast<std::ptrdiff_t>(at + 64),
+               '\xff');
+         }
+         bag_fixtures::write_file(file, bytes);
+       },
+       {"bag_0.db3", "malformed"}},
   };
   for (const Case & c : cases) {
     SCOPED_TRACE(c.name);
@@ -219,8 +252,9 @@ TEST(BadBags, a_row_of_an_unknown_topic_is_never_returned)
     }
     FAIL() << "the row with topic id 99 was not reported";
   } catch (const BagError & error) {
-    EXPECT_NE(std::string(error.what()).find("message 7 of bag_0.db3 has topic id 99"),
-      std::string::npos) << error.what();
+    EXPECT_NE(
+        std::string(error.what()).find("message 7 of bag_0.db3 has topic id 99"), std::string::npos)
+        << error.what();
   }
   EXPECT_EQ(returned, (std::vector<std::int64_t>{1, 2, 3, 4, 5, 6}));
   expect_error(dir, {"message 7 of bag_0.db3 has topic id 99"});
@@ -232,10 +266,12 @@ TEST(BadBags, bytes_that_do_not_decode_name_the_bag_topic_and_message)
   TempDir tmp;
   const auto dir = good_bag(tmp);
   // A joint state cut after its header, and a voice code of two bytes.
-  bag_fixtures::sql(dir / "bag_0.db3",
-    "UPDATE messages SET data = substr(data, 1, 12) WHERE id = 9;"
-    "UPDATE messages SET data = x'00010000' WHERE id = 12");
-  expect_error(dir, {"message 9 on /robot/joint_angle (sensor_msgs/msg/JointState) does not decode"});
+  bag_fixtures::sql(
+      dir / "bag_0.db3",
+      "UPDATE messages SET data = substr(data, 1, 12) WHERE id = 9;"
+      "UPDATE messages SET data = x'00010000' WHERE id = 12");
+  expect_error(
+      dir, {"message 9 on /robot/joint_angle (sensor_msgs/msg/JointState) does not decode"});
   bag_fixtures::sql(dir / "bag_0.db3", "DELETE FROM messages WHERE id = 9");
   quorvel_bag::reindex(dir);
   expect_error(dir, {"message 12 on /arm/voice_broadcast (std_msgs/msg/Int32) does not decode"});

@@ -63,9 +63,9 @@ std_msgs::msg::Bool flag(bool value)
 struct Recording
 {
   std::vector<bag_fixtures::RawTopic> topics{
-    {"/robot/joint_angle", "sensor_msgs/msg/JointState", bag_fixtures::humble_qos_text()},
-    {"/robot/unnormal_flag", "std_msgs/msg/Bool", bag_fixtures::humble_qos_text()},
-    {"/not/ours", "tf2_msgs/msg/TFMessage", bag_fixtures::humble_qos_text(1)},
+      {"/robot/joint_angle", "sensor_msgs/msg/JointState", bag_fixtures::humble_qos_text()},
+      {"/robot/unnormal_flag", "std_msgs/msg/Bool", bag_fixtures::humble_qos_text()},
+      {"/not/ours", "tf2_msgs/msg/TFMessage", bag_fixtures::humble_qos_text(1)},
   };
   std::vector<bag_fixtures::RawMessage> messages;
 
@@ -83,10 +83,9 @@ struct Recording
   std::vector<bag_fixtures::RawMessage> in_time_order() const
   {
     std::vector<bag_fixtures::RawMessage> sorted = messages;
-    std::stable_sort(
-      sorted.begin(), sorted.end(), [](const auto & a, const auto & b) {
-        return a.timestamp_ns < b.timestamp_ns;
-      });
+    std::stable_sort(sorted.begin(), sorted.end(), [](const auto & a, const auto & b) {
+      return a.timestamp_ns < b.timestamp_ns;
+    });
     return sorted;
   }
 };
@@ -136,11 +135,13 @@ TEST(BagFiles, messages_come_back_byte_for_byte_in_time_order_with_humble_metada
   EXPECT_EQ(reader.metadata().relative_file_paths, std::vector<std::string>{"rec_0.db3"});
   ASSERT_EQ(reader.metadata().files.size(), 1u);
   EXPECT_EQ(reader.metadata().files[0].message_count, 5u);
-  EXPECT_EQ(bag_fixtures::sql_int(db, "SELECT schema_version FROM schema WHERE ros_distro = 'humble'"), 3);
+  EXPECT_EQ(
+      bag_fixtures::sql_int(db, "SELECT schema_version FROM schema WHERE ros_distro = 'humble'"),
+      3);
   EXPECT_EQ(bag_fixtures::sql_int(db, "SELECT count(*) FROM metadata"), 0);
   EXPECT_FALSE(std::filesystem::exists(dir / "rec_0.db3-wal"));
   EXPECT_EQ(bag_fixtures::read_file(db).substr(18, 2), std::string("\x01\x01", 2))
-    << "the closed file should be in rollback-journal mode, as Humble leaves it";
+      << "the closed file should be in rollback-journal mode, as Humble leaves it";
 
   // A filter by topic and time window, as a replay seeks.
   quorvel_bag::MessageFilter filter;
@@ -149,8 +150,7 @@ TEST(BagFiles, messages_come_back_byte_for_byte_in_time_order_with_humble_metada
   const auto flags = read_all(reader, filter);
   ASSERT_EQ(flags.size(), 1u);
   EXPECT_EQ(flags[0].timestamp_ns, kT0 + 200);
-  EXPECT_FALSE(
-    quorvel_bag::decode<std_msgs::msg::Bool>(flags[0], reader.label()).data);
+  EXPECT_FALSE(quorvel_bag::decode<std_msgs::msg::Bool>(flags[0], reader.label()).data);
   filter.topics = {"/no/such/topic"};
   EXPECT_THROW(reader.messages(filter), BagError);
 }
@@ -167,15 +167,18 @@ TEST(BagFiles, metadata_survives_its_own_yaml_and_keeps_the_qos_text)
   offer.durability = 1;
   offer.deadline = {9223372036u, 854775807u};
   metadata.topics_with_message_count.push_back(
-    {{"/quorvel/arm_supervisor/task_events", "quorvel_task_events/msg/TaskEvent", "cdr",
-      quorvel_bag::offered_qos_to_yaml({offer, quorvel_bag::OfferedQos{}})}, 7});
+      {{"/quorvel/arm_supervisor/task_events",
+        "quorvel_task_events/msg/TaskEvent",
+        "cdr",
+        quorvel_bag::offered_qos_to_yaml({offer, quorvel_bag::OfferedQos{}})},
+       7});
   metadata.relative_file_paths = {"rec_0.db3"};
   metadata.files.push_back({"rec_0.db3", kT0, 12345678901, 7});
 
   const std::string text = quorvel_bag::metadata_to_yaml(metadata);
   EXPECT_NE(text.find("rosbag2_bagfile_information:"), std::string::npos);
   EXPECT_NE(text.find("offered_qos_profiles: \"- history: 1\\n  depth: 2000\\n"), std::string::npos)
-    << text;
+      << text;
   EXPECT_NE(text.find("compression_format: \"\""), std::string::npos) << text;
   const auto back = quorvel_bag::metadata_from_yaml(text);
   EXPECT_EQ(back.version, 5);
@@ -183,7 +186,9 @@ TEST(BagFiles, metadata_survives_its_own_yaml_and_keeps_the_qos_text)
   EXPECT_EQ(back.duration_ns, 12345678901);
   ASSERT_EQ(back.topics_with_message_count.size(), 1u);
   const auto & topic = back.topics_with_message_count[0].topic_metadata;
-  EXPECT_EQ(topic.offered_qos_profiles, metadata.topics_with_message_count[0].topic_metadata.offered_qos_profiles);
+  EXPECT_EQ(
+      topic.offered_qos_profiles,
+      metadata.topics_with_message_count[0].topic_metadata.offered_qos_profiles);
   const auto offers = quorvel_bag::offered_qos_from_yaml(topic.offered_qos_profiles);
   ASSERT_EQ(offers.size(), 2u);
   EXPECT_EQ(offers[0], offer);
@@ -194,16 +199,18 @@ TEST(BagFiles, metadata_survives_its_own_yaml_and_keeps_the_qos_text)
   // An empty bag reads back with Humble's "no start" time.
   quorvel_bag::BagMetadata empty;
   empty.relative_file_paths = {"e_0.db3"};
-  EXPECT_EQ(quorvel_bag::metadata_from_yaml(quorvel_bag::metadata_to_yaml(empty)).starting_time_ns,
-    quorvel_bag::kNoStartingTime);
+  EXPECT_EQ(
+      quorvel_bag::metadata_from_yaml(quorvel_bag::metadata_to_yaml(empty)).starting_time_ns,
+      quorvel_bag::kNoStartingTime);
 }
 
 TEST(BagFiles, bags_written_the_way_humble_writes_them_are_read_whole)
 {
   const Recording recording;
-  for (const auto journal : {bag_fixtures::Journal::kMemory, bag_fixtures::Journal::kWalClosed,
-      bag_fixtures::Journal::kWalKilled})
-  {
+  for (const auto journal :
+       {bag_fixtures::Journal::kMemory,
+        bag_fixtures::Journal::kWalClosed,
+        bag_fixtures::Journal::kWalKilled}) {
     SCOPED_TRACE("journal " + std::to_string(static_cast<int>(journal)));
     TempDir tmp;
     const auto dir = tmp / "robot_bag";
@@ -219,8 +226,8 @@ TEST(BagFiles, bags_written_the_way_humble_writes_them_are_read_whole)
     EXPECT_EQ(reader.find_topic("/not/ours")->offered_qos[0].durability, 1);
     // The unknown type is listed but never decoded; the known ones decode.
     for (const auto & message : read_all(reader)) {
-      EXPECT_EQ(quorvel_bag::check_decodes(message, reader.label()),
-        message.topic->name != "/not/ours");
+      EXPECT_EQ(
+          quorvel_bag::check_decodes(message, reader.label()), message.topic->name != "/not/ours");
     }
   }
 }
@@ -253,7 +260,7 @@ TEST(BagFiles, reindex_rebuilds_metadata_after_a_writer_is_killed)
     FAIL() << "a bag without metadata.yaml was read";
   } catch (const BagError & error) {
     EXPECT_NE(std::string(error.what()).find("quorvel bag reindex"), std::string::npos)
-      << error.what();
+        << error.what();
   }
   const auto rebuilt = quorvel_bag::reindex(dir);
   EXPECT_EQ(rebuilt.message_count, 6u);

@@ -89,13 +89,15 @@ TEST(Decode, the_arm_and_supervisor_types_decode_back_to_what_was_sent)
   event.distances = {0.5f, 0.7f};
   {
     quorvel_bag::BagWriter writer(dir);
-    const auto a = writer.add_topic({"/quorvel/env_detect_topic", "quorvel_protocol/msg/Trashes", "cdr", ""});
-    const auto b = writer.add_topic({"/robot/ctrl_io_topic", "std_msgs/msg/Int32MultiArray", "cdr", ""});
+    const auto a =
+        writer.add_topic({"/quorvel/env_detect_topic", "quorvel_protocol/msg/Trashes", "cdr", ""});
+    const auto b =
+        writer.add_topic({"/robot/ctrl_io_topic", "std_msgs/msg/Int32MultiArray", "cdr", ""});
     const auto c = writer.add_topic({"/events", "quorvel_task_events/msg/TaskEvent", "cdr", ""});
     for (const auto & [id, bytes] : std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>>{
-        {a, bag_fixtures::serialize(trashes)}, {b, bag_fixtures::serialize(gripper)},
-        {c, bag_fixtures::serialize(event)}})
-    {
+             {a, bag_fixtures::serialize(trashes)},
+             {b, bag_fixtures::serialize(gripper)},
+             {c, bag_fixtures::serialize(event)}}) {
       writer.write(id, kT0 + id, bytes.data(), bytes.size());
     }
     writer.close();
@@ -112,9 +114,12 @@ TEST(Decode, the_arm_and_supervisor_types_decode_back_to_what_was_sent)
   EXPECT_TRUE(quorvel_bag::check_decodes(message, "types"));
   EXPECT_FALSE(cursor.next(message));
 
-  for (const char * type : {"std_msgs/msg/Bool", "sensor_msgs/msg/JointState",
-      "quorvel_task_events/msg/TaskEvent", "std_msgs/msg/Int32", "quorvel_protocol/msg/Trashes"})
-  {
+  for (const char * type :
+       {"std_msgs/msg/Bool",
+        "sensor_msgs/msg/JointState",
+        "quorvel_task_events/msg/TaskEvent",
+        "std_msgs/msg/Int32",
+        "quorvel_protocol/msg/Trashes"}) {
     EXPECT_TRUE(quorvel_bag::is_known_type(type)) << type;
   }
   EXPECT_FALSE(quorvel_bag::is_known_type("tf2_msgs/msg/TFMessage"));
@@ -136,8 +141,8 @@ TEST(Tasks, each_goal_becomes_a_task_with_its_outcome_and_its_stretch_of_the_rec
   const std::int64_t recording_end = kT0 + 25 * kSecond;
 
   // Received in another order, with one event twice: neither changes the tasks.
-  std::vector<RecordedEvent> shuffled{events[5], events[3], events[0], events[2], events[1],
-    events[4], events[1]};
+  std::vector<RecordedEvent> shuffled{
+      events[5], events[3], events[0], events[2], events[1], events[4], events[1]};
   const auto tasks = quorvel_bag::tasks_from_events(shuffled, recording_end);
   ASSERT_EQ(tasks.size(), 2u);
 
@@ -200,11 +205,10 @@ TEST(Tasks, found_in_a_bag_through_the_event_topics)
   {
     quorvel_bag::BagWriter writer(dir);
     const auto events = writer.add_topic(
-      {"/quorvel/arm_supervisor/task_events", "quorvel_task_events/msg/TaskEvent", "cdr", ""});
+        {"/quorvel/arm_supervisor/task_events", "quorvel_task_events/msg/TaskEvent", "cdr", ""});
     const auto voice = writer.add_topic({"/arm/voice_broadcast", "std_msgs/msg/Int32", "cdr", ""});
-    for (const auto & recorded : {s.event(3, TaskEvent::TASK_STARTED, 0.0, 0),
-        s.ended(3, 4.5, 6, 102300005, 0)})
-    {
+    for (const auto & recorded :
+         {s.event(3, TaskEvent::TASK_STARTED, 0.0, 0), s.ended(3, 4.5, 6, 102300005, 0)}) {
       const auto bytes = bag_fixtures::serialize(recorded.event);
       writer.write(events, recorded.received_ns, bytes.data(), bytes.size());
     }

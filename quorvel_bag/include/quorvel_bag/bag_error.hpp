@@ -15,7 +15,7 @@ class BagError : public std::runtime_error
 {
 public:
   explicit BagError(const std::string & message, bool disk_full = false)
-  : std::runtime_error(message), disk_full_(disk_full)
+      : std::runtime_error(message), disk_full_(disk_full)
   {
   }
 

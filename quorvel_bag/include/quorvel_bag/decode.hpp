@@ -35,16 +35,15 @@ rclcpp::SerializedMessage to_serialized(const BagMessage & message);
 
 /// Decodes `message` as MessageT. Throws BagError naming the bag, the topic and the message
 /// id when the topic's type is not MessageT's or the bytes do not decode as it.
-template<typename MessageT>
+template <typename MessageT>
 MessageT decode(const BagMessage & message, const std::string & bag_label)
 {
   const std::string wanted = rosidl_generator_traits::name<MessageT>();
   if (message.topic == nullptr || message.topic->type != wanted ||
-    message.topic->serialization_format != kSerializationFormat)
-  {
+      message.topic->serialization_format != kSerializationFormat) {
     throw BagError(
-      "bag '" + bag_label + "': " + describe_message(message) + " is not a " + wanted +
-      " in CDR");
+        "bag '" + bag_label + "': " + describe_message(message) + " is not a " + wanted +
+        " in CDR");
   }
   MessageT decoded;
   try {
@@ -53,8 +52,8 @@ MessageT decode(const BagMessage & message, const std::string & bag_label)
     serialization.deserialize_message(&serialized, &decoded);
   } catch (const std::exception & error) {
     throw BagError(
-      "bag '" + bag_label + "': " + describe_message(message) + " does not decode: " +
-      error.what());
+        "bag '" + bag_label + "': " + describe_message(message) +
+        " does not decode: " + error.what());
   }
   return decoded;
 }

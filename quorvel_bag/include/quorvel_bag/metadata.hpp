@@ -22,8 +22,8 @@ inline constexpr std::int64_t kNoStartingTime = std::numeric_limits<std::int64_t
 /// One topic as the bag describes it. `offered_qos_profiles` is the YAML text (qos_profile.hpp).
 struct TopicMetadata
 {
-  std::string name;                                   // "/robot/joint_angle"
-  std::string type;                                   // "sensor_msgs/msg/JointState"
+  std::string name;  // "/robot/joint_angle"
+  std::string type;  // "sensor_msgs/msg/JointState"
   std::string serialization_format = kSerializationFormat;
   std::string offered_qos_profiles;
 };
@@ -37,7 +37,7 @@ struct TopicWithCount
 /// One database file of the bag (version 5: `files`).
 struct FileInformation
 {
-  std::string path;                          // relative to the bag directory
+  std::string path;  // relative to the bag directory
   std::int64_t starting_time_ns = kNoStartingTime;
   std::int64_t duration_ns = 0;
   std::uint64_t message_count = 0;

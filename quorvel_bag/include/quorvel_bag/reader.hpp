@@ -29,9 +29,9 @@ struct BagTopic
   std::string name;
   std::string type;
   std::string serialization_format;
-  std::string offered_qos_profiles;    // the text as stored
+  std::string offered_qos_profiles;     // the text as stored
   std::vector<OfferedQos> offered_qos;  // parsed from it
-  std::uint64_t message_count = 0;     // per metadata.yaml
+  std::uint64_t message_count = 0;      // per metadata.yaml
 };
 
 /// One message. `id` is its row id in its database file (`file_index` into
@@ -42,7 +42,7 @@ struct BagMessage
   std::int64_t id = 0;
   const BagTopic * topic = nullptr;  // valid while the reader lives
   std::int64_t timestamp_ns = 0;
-  std::vector<std::uint8_t> data;    // serialized, encapsulation header included
+  std::vector<std::uint8_t> data;  // serialized, encapsulation header included
 };
 
 /// Which messages to read: only these topics (all when empty), receive times in

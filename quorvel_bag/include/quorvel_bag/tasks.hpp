@@ -29,16 +29,16 @@ struct RecordedEvent
 /// recorder's receive times; both are ns since the epoch.
 struct TaskRecord
 {
-  std::string goal_id;                       // 32 lower-case hex digits
+  std::string goal_id;                         // 32 lower-case hex digits
   std::optional<std::int64_t> start_stamp_ns;  // its TASK_STARTED, when recorded
   std::optional<std::int64_t> end_stamp_ns;    // its TASK_ENDED, when recorded
   std::int32_t cmd = 0;
   /// "succeeded" or "canceled" from TASK_ENDED; empty when the recording has no end of it.
   std::string outcome;
-  std::optional<std::int32_t> error_code;    // from TASK_ENDED
-  std::int32_t steps = 0;                    // step_count of its last event
+  std::optional<std::int32_t> error_code;                // from TASK_ENDED
+  std::int32_t steps = 0;                                // step_count of its last event
   std::vector<quorvel_interfaces::msg::Trash> given_up;  // TASK_ENDED's items
-  std::vector<RecordedEvent> events;         // in seq order, duplicates dropped
+  std::vector<RecordedEvent> events;                     // in seq order, duplicates dropped
   /// Events the supervisor numbered between the first and the last one here but that are not
   /// in the bag (a gap in seq).
   std::uint64_t missing_events = 0;
@@ -57,7 +57,7 @@ struct TaskRecord
 /// The tasks in `events` (any order), in the order they started. `recording_end_ns` bounds a
 /// task the recording does not see end. Pure: no bag involved.
 std::vector<TaskRecord> tasks_from_events(
-  std::vector<RecordedEvent> events, std::int64_t recording_end_ns);
+    std::vector<RecordedEvent> events, std::int64_t recording_end_ns);
 
 /// The task events of every topic of type quorvel_task_events/msg/TaskEvent in the bag, decoded.
 /// Throws BagError as the reader and decode() do.

@@ -21,7 +21,7 @@ namespace detail
 class Database;
 class Statement;
 class SqliteError;
-}
+}  // namespace detail
 
 /// Messages go into the database in transactions of up to `batch_size` messages: a process
 /// killed at any moment leaves a consistent database holding every committed batch (the
@@ -49,8 +49,11 @@ public:
   /// Adds one message: `data` is the serialized message exactly as received (CDR encapsulation
   /// header included), `timestamp_ns` its receive time in ns since the epoch. Commits the batch
   /// once it is full.
-  void write(std::int64_t topic_id, std::int64_t timestamp_ns, const std::uint8_t * data,
-    std::size_t size);
+  void write(
+      std::int64_t topic_id,
+      std::int64_t timestamp_ns,
+      const std::uint8_t * data,
+      std::size_t size);
 
   /// Commits the messages written since the last commit.
   void commit();

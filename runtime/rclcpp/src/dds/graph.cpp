@@ -62,8 +62,9 @@ rmw_qos_profile_t rmw_profile_of(const dds_qos_t * qos)
   dds_reliability_kind_t reliability;
   dds_duration_t blocking = 0;
   if (dds_qget_reliability(qos, &reliability, &blocking)) {
-    profile.reliability = reliability == DDS_RELIABILITY_RELIABLE ?
-        RMW_QOS_POLICY_RELIABILITY_RELIABLE : RMW_QOS_POLICY_RELIABILITY_BEST_EFFORT;
+    profile.reliability = reliability == DDS_RELIABILITY_RELIABLE
+                              ? RMW_QOS_POLICY_RELIABILITY_RELIABLE
+                              : RMW_QOS_POLICY_RELIABILITY_BEST_EFFORT;
   }
   dds_durability_kind_t durability;
   if (dds_qget_durability(qos, &durability)) {
@@ -133,8 +134,7 @@ std::vector<PublicationInfo> publications_on_topic(
     for (dds_return_t i = 0; i < n; ++i) {
       const auto * endpoint = static_cast<const dds_builtintopic_endpoint_t *>(samples[i]);
       if (!infos[i].valid_data || infos[i].instance_state != DDS_IST_ALIVE ||
-          endpoint->topic_name == nullptr || topic_name != endpoint->topic_name)
-      {
+          endpoint->topic_name == nullptr || topic_name != endpoint->topic_name) {
         continue;
       }
       PublicationInfo info;
@@ -157,9 +157,10 @@ std::string ros_type_name(const std::string & dds_type_name)
   if (marker == std::string::npos || dds_type_name.empty() || dds_type_name.back() != '_') {
     return dds_type_name;
   }
-  std::string name = dds_type_name.substr(0, marker) + "::" +
-      dds_type_name.substr(marker + sizeof kMarker - 1,
-          dds_type_name.size() - marker - (sizeof kMarker - 1) - 1);
+  std::string name =
+      dds_type_name.substr(0, marker) + "::" +
+      dds_type_name.substr(
+          marker + sizeof kMarker - 1, dds_type_name.size() - marker - (sizeof kMarker - 1) - 1);
   for (std::size_t pos = name.find("::"); pos != std::string::npos; pos = name.find("::", pos)) {
     name.replace(pos, 2, "/");
   }
@@ -172,7 +173,8 @@ std::string dds_type_name_of(const std::string & ros_type_name)
   std::size_t start = 0;
   while (true) {
     const std::size_t slash = ros_type_name.find('/', start);
-    parts.push_back(ros_type_name.substr(start, slash == std::string::npos ? slash : slash - start));
+    parts.push_back(
+        ros_type_name.substr(start, slash == std::string::npos ? slash : slash - start));
     if (slash == std::string::npos) {
       break;
     }

@@ -117,7 +117,8 @@ Reader::Reader(
   impl_->participant = std::move(participant);
   impl_->topic_name = topic_name;
   Participant::Impl & p = *impl_->participant->impl_;
-  impl_->create(p, p.topic(topic_name, type_name, nullptr, false), qos, std::string(), ignore_local);
+  impl_->create(
+      p, p.topic(topic_name, type_name, nullptr, false), qos, std::string(), ignore_local);
 }
 
 void Reader::Impl::create(
