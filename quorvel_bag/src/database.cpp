@@ -79,6 +79,12 @@ void Database::throw_error(const std::string & what, int code) const
   throw SqliteError(what + ": " + sqlite3_errmsg(db_), code, sqlite3_system_errno(db_));
 }
 
+void Database::keep_wal_on_close()
+{
+  int set = 0;
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, &set);
+}
+
 void Database::exec(const std::string & sql)
 {
   char * message = nullptr;
@@ -199,6 +205,13 @@ void check_database_file(const std::filesystem::path & file)
   }
   if (page_size < 512 || page_size > 65536 || (page_size & (page_size - 1)) != 0) {
     throw std::runtime_error(name + " is not an SQLite database (bad page size)");
+  }
+  // A -wal file with frames holds newer versions of pages, and possibly pages beyond the end of
+  // the main file: after a recorder died in the middle of a checkpoint, the header of the main
+  // file may already count pages that only the WAL has. SQLite checks the frames itself.
+  const std::uintmax_t wal_size = std::filesystem::file_size(file.string() + "-wal", ec);
+  if (!ec && wal_size > 32) {
+    return;
   }
   if (size % page_size != 0) {
     throw std::runtime_error(

@@ -54,6 +54,10 @@ public:
   /// True when `table` has a column of that name.
   bool has_column(const std::string & table, const std::string & column);
 
+  /// Closing will not merge the WAL into the main file (which needs room on the disk); the
+  /// committed content stays in the WAL, where every reader finds it.
+  void keep_wal_on_close();
+
   sqlite3 * handle() const { return db_; }
   [[noreturn]] void throw_error(const std::string & what, int code) const;
 
@@ -91,8 +95,8 @@ private:
 };
 
 /// Checks the file's SQLite header against its size before SQLite reads it, so that a truncated
-/// file is refused as such instead of being read as far as it goes. Throws SqliteError-free
-/// std::runtime_error texts: "is not an SQLite database", "is truncated: ...".
+/// file is refused as such instead of being read as far as it goes. Throws std::runtime_error:
+/// "<name> is not an SQLite database", "<name> is truncated: ...".
 void check_database_file(const std::filesystem::path & file);
 
 }  // namespace detail

@@ -236,7 +236,9 @@ BagMetadata BagWriter::close()
   }
   closed_ = true;
   insert_.reset();
-  if (!failed_) {
+  if (failed_) {
+    db_->keep_wal_on_close();
+  } else {
     try {
       db_->exec("PRAGMA wal_checkpoint(TRUNCATE); PRAGMA journal_mode=DELETE;");
     } catch (const detail::SqliteError &) {
