@@ -59,7 +59,11 @@ void SubscriptionBase::dispatch_serialized(std::shared_ptr<SerializedMessage>) {
 
 void SubscriptionBase::execute_serialized()
 {
-  while (true) {
+  // Several samples per execution: a recorder under a burst spends its time on the samples, not
+  // on waking up for each one. Bounded, so that other entities of the executor still get turns.
+  constexpr int kMaxPerExecution = 64;
+  int dispatched = 0;
+  while (dispatched < kMaxPerExecution) {
     dds::TakeResult result = reader_->take_serialized(scratch_);
     switch (result.status) {
       case dds::TakeStatus::Taken: {
@@ -68,13 +72,14 @@ void SubscriptionBase::execute_serialized()
           std::memcpy(raw.buffer, scratch_.data(), scratch_.size());
           raw.buffer_length = scratch_.size();
           dispatch_serialized(std::move(message));
-          return;
+          ++dispatched;
+          break;
         }
       case dds::TakeStatus::Empty:
         return;
       case dds::TakeStatus::DecodeFailed:
       case dds::TakeStatus::Skipped:
-        continue;
+        break;
     }
   }
 }

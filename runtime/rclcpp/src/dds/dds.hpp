@@ -60,6 +60,7 @@ struct DomainConfig
 };
 
 class Participant;
+struct PublicationInfo;
 
 /// Per-process sequence counter for service requests (starts at 1, like rmw_cyclonedds).
 int64_t next_request_sequence();
@@ -278,6 +279,8 @@ private:
   std::unique_ptr<Impl> impl_;
   friend class Writer;
   friend class Reader;
+  friend std::vector<PublicationInfo> publications_on_topic(
+      Participant & participant, const std::string & topic_name);
 };
 
 /// DDS type name of a message type: "<pkg>::<sub>::dds_::<Name>_".

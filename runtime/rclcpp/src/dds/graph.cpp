@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dds/endpoint.hpp"
+#include "dds/participant_impl.hpp"
 #include "rmw/qos_profiles.h"
 
 namespace rclcpp
@@ -34,13 +35,6 @@ Gid gid_of(const dds_guid_t & guid)
   std::memcpy(gid.data(), guid.v, sizeof guid.v);
   return gid;
 }
-
-/// Deletes the builtin-topic reader however the query ends.
-struct BuiltinReader
-{
-  dds_entity_t handle;
-  ~BuiltinReader() { dds_delete(handle); }
-};
 
 }  // namespace
 
@@ -113,18 +107,20 @@ rmw_qos_profile_t rmw_profile_of(const dds_qos_t * qos)
 std::vector<PublicationInfo> publications_on_topic(
     Participant & participant, const std::string & topic_name)
 {
-  // A fresh reader of the builtin topic is handed every publication known at its creation,
-  // so one made per query needs no listener and no cache of its own.
-  const BuiltinReader reader{checked(
-      dds_create_reader(participant.handle(), DDS_BUILTIN_TOPIC_DCPSPUBLICATION, nullptr, nullptr),
-      "cannot read the DDS publications of the graph")};
-  std::vector<PublicationInfo> found;
+  Participant::Impl & p = *participant.impl_;
+  std::lock_guard<std::mutex> lock(p.graph_mutex);
+  if (p.publication_reader == 0) {
+    // Created once: it is handed every publication known at its creation, then the changes.
+    p.publication_reader = checked(
+        dds_create_reader(p.participant, DDS_BUILTIN_TOPIC_DCPSPUBLICATION, nullptr, nullptr),
+        "cannot read the DDS publications of the graph");
+  }
   constexpr size_t kBatch = 64;
   void * samples[kBatch];
   dds_sample_info_t infos[kBatch];
   while (true) {
     std::fill(std::begin(samples), std::end(samples), nullptr);
-    const dds_return_t n = dds_take(reader.handle, samples, infos, kBatch, kBatch);
+    const dds_return_t n = dds_take(p.publication_reader, samples, infos, kBatch, kBatch);
     if (n < 0) {
       throw_dds_error("cannot read the DDS publications of the graph", n);
     }
@@ -133,19 +129,29 @@ std::vector<PublicationInfo> publications_on_topic(
     }
     for (dds_return_t i = 0; i < n; ++i) {
       const auto * endpoint = static_cast<const dds_builtintopic_endpoint_t *>(samples[i]);
-      if (!infos[i].valid_data || infos[i].instance_state != DDS_IST_ALIVE ||
-          endpoint->topic_name == nullptr || topic_name != endpoint->topic_name) {
+      const Gid gid = gid_of(endpoint->key);
+      if (infos[i].instance_state != DDS_IST_ALIVE) {
+        p.publications.erase(gid);
+        continue;
+      }
+      if (!infos[i].valid_data || endpoint->topic_name == nullptr) {
         continue;
       }
       PublicationInfo info;
-      info.gid = gid_of(endpoint->key);
+      info.gid = gid;
       info.participant_gid = gid_of(endpoint->participant_key);
       info.topic_name = endpoint->topic_name;
       info.type_name = endpoint->type_name != nullptr ? endpoint->type_name : "";
       info.qos = endpoint->qos != nullptr ? rmw_profile_of(endpoint->qos) : rmw_qos_profile_unknown;
-      found.push_back(std::move(info));
+      p.publications[gid] = std::move(info);
     }
-    dds_return_loan(reader.handle, samples, n);
+    dds_return_loan(p.publication_reader, samples, n);
+  }
+  std::vector<PublicationInfo> found;
+  for (const auto & entry : p.publications) {
+    if (entry.second.topic_name == topic_name) {
+      found.push_back(entry.second);
+    }
   }
   return found;
 }

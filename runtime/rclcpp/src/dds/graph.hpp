@@ -24,9 +24,10 @@ struct PublicationInfo
   rmw_qos_profile_t qos{};
 };
 
-/// Every live publication on `topic_name` (a DDS topic name) that `participant` knows of. Reads
-/// Cyclone's discovery data as it stands (no waiting for more); any thread. Throws DdsError when
-/// the builtin topic cannot be read.
+/// Every live publication on `topic_name` (a DDS topic name) that `participant` knows of, from
+/// Cyclone's discovery data as it stands (no waiting for more). The first query creates a reader
+/// of the builtin topic that lives with the participant; each query then takes only the changes.
+/// Any thread. Throws DdsError when the builtin topic cannot be read.
 std::vector<PublicationInfo> publications_on_topic(
     Participant & participant, const std::string & topic_name);
 

@@ -13,6 +13,7 @@
 
 #include "dds/dds.hpp"
 #include "dds/discovery_info.hpp"
+#include "dds/graph.hpp"
 #include "dds/sertype.hpp"
 
 namespace rclcpp
@@ -37,6 +38,12 @@ struct Participant::Impl
   Gid gid{};
   std::atomic<uint32_t> endpoint_counter{0};
   std::unique_ptr<DiscoveryInfo> discovery;
+
+  // The publications of the domain as the builtin DCPSPublication topic tells them, kept up to
+  // date by each graph query (graph.cpp), which takes only what changed since the last one.
+  std::mutex graph_mutex;
+  dds_entity_t publication_reader = 0;          // created by the first query
+  std::map<Gid, PublicationInfo> publications;  // by endpoint GID
 
   /// Finds or creates the topic; any thread. Throws DdsError.
   TopicEntry topic(

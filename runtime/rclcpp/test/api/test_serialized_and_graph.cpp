@@ -208,4 +208,19 @@ TEST_F(SerializedAndGraph, publishers_info_gives_type_and_offered_qos_and_a_late
   EXPECT_TRUE(wait_until([&]() {return got.load() == 3;}, std::chrono::seconds(10))) << got.load();
   executor.cancel();
   spinner.join();
+
+  // A publisher that is gone is no longer listed; one that comes is.
+  keeper.reset();
+  EXPECT_TRUE(
+    wait_until(
+      [&]() {return node->get_publishers_info_by_topic("kept").empty();},
+      std::chrono::seconds(10)));
+  auto second = publisher_node->create_publisher<std_msgs::msg::Int32>("kept", 3);
+  EXPECT_TRUE(
+    wait_until(
+      [&]() {
+        const auto now = node->get_publishers_info_by_topic("kept");
+        return now.size() == 1 && now[0].qos_profile().depth() == 3u &&
+        now[0].qos_profile().durability() == rclcpp::DurabilityPolicy::Volatile;
+      }, std::chrono::seconds(10)));
 }
