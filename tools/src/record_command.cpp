@@ -16,6 +16,7 @@
 #include "quorvel_bag/bag_error.hpp"
 #include "quorvel_bag/writer.hpp"
 #include "recorder.hpp"
+#include "write_queue.hpp"
 
 namespace quorvel_tools
 {
@@ -23,10 +24,10 @@ namespace quorvel_tools
 const char kRecordUsage[] =
     "usage: quorvel record [-o DIR] [--topic NAME ...] [--duration S]\n"
     "\n"
-    "Records into a ROS 2 Humble bag (a directory with metadata.yaml and DIR_0.db3, sqlite3\n"
-    "storage), as ros2 bag record does: ros2 bag info and ros2 bag play read it, quorvel bag\n"
-    "info shows it with the tasks in it. By default it records the supervisor's task events and\n"
-    "every topic the supervisor reads or writes:\n"
+    "Records into a ROS 2 Humble bag (a directory NAME with metadata.yaml and NAME_0.db3,\n"
+    "sqlite3 storage), as ros2 bag record does: ros2 bag info and ros2 bag play read it,\n"
+    "quorvel bag info shows it with the tasks in it. By default it records the supervisor's task\n"
+    "events and every topic the supervisor reads or writes:\n"
     "  /quorvel/arm_supervisor/task_events, /robot/unnormal_flag, /robot/joint_angle,\n"
     "  /quorvel/env_detect_topic, /quorvel_topic/env_enable, /robot/ctrl_io_topic,\n"
     "  /robot/recover_topic, /arm/voice_broadcast\n"
@@ -50,10 +51,11 @@ const char kRecordUsage[] =
 namespace
 {
 
-// How often the graph is searched for publishers of topics not yet recorded, and how long a
-// message waits in an open batch at most.
+// How often the graph is searched for publishers of topics not yet recorded.
 constexpr auto kPollPeriod = std::chrono::milliseconds(100);
-constexpr auto kCommitPeriod = std::chrono::milliseconds(100);
+// Messages waiting for the disk at most; beyond it they are dropped and counted, as the disk
+// cannot keep up.
+constexpr std::size_t kMaxQueuedBytes = 64u << 20;
 
 std::string default_bag_name()
 {
@@ -82,10 +84,14 @@ std::string qos_words(const std::vector<quorvel_bag::OfferedQos> & offers)
   return words;
 }
 
-std::string progress_detail(const Recorder & recorder, const quorvel_bag::BagWriter & writer)
+std::string progress_detail(const Recorder & recorder, const WriteQueue & queue)
 {
+  std::uint64_t total = 0;
+  for (const auto & entry : recorder.topics()) {
+    total += entry.second.messages;
+  }
   std::ostringstream detail;
-  detail << ", " << writer.message_count() << " messages";
+  detail << ", " << total << " messages";
   if (!recorder.topics().empty()) {
     detail << " (";
     bool first = true;
@@ -95,7 +101,10 @@ std::string progress_detail(const Recorder & recorder, const quorvel_bag::BagWri
     }
     detail << ")";
   }
-  detail << ", " << format_bag_size(writer.size_bytes());
+  detail << ", " << format_bag_size(queue.size_bytes());
+  if (const std::uint64_t dropped = queue.dropped()) {
+    detail << ", " << dropped << " dropped (the disk does not keep up)";
+  }
   return detail.str();
 }
 
@@ -141,8 +150,9 @@ ExitCode run_record(const RecordOptions & options, Session & session)
       options.topics.empty() ? default_record_topics(kTaskEventsTopic) : options.topics;
 
   quorvel_bag::BagWriter writer(output);
+  WriteQueue queue(writer, kMaxQueuedBytes);
   Progress progress(std::cout, Progress::stdout_is_terminal());
-  Recorder recorder(session.node(), writer, topics, [&progress](const RecordedTopic & topic) {
+  Recorder recorder(session.node(), queue, topics, [&progress](const RecordedTopic & topic) {
     progress.clear();
     std::cout << "recording " << topic.name << " (" << topic.type << ", " << qos_words(topic.offers)
               << ")" << std::endl;
@@ -156,36 +166,34 @@ ExitCode run_record(const RecordOptions & options, Session & session)
                                      std::chrono::duration<double>(*options.duration_s))
                        : std::chrono::steady_clock::time_point::max();
   auto next_poll = start;
-  auto next_commit = start + kCommitPeriod;
   std::optional<quorvel_bag::BagError> failure;
-  while (session.interrupts() == 0 && !failure) {
+  while (session.interrupts() == 0) {
     const auto now = std::chrono::steady_clock::now();
-    if (now >= end) {
+    failure = queue.failure();
+    if (failure || now >= end) {
       break;
     }
-    try {
-      if (now >= next_poll) {
+    if (now >= next_poll) {
+      try {
         recorder.poll();
-        next_poll = now + kPollPeriod;
+      } catch (const quorvel_bag::BagError & error) {
+        failure = error;
+        break;
       }
-      if (now >= next_commit) {
-        writer.commit();
-        next_commit = now + kCommitPeriod;
-      }
-    } catch (const quorvel_bag::BagError & error) {
-      failure = error;
-      break;
+      next_poll = now + kPollPeriod;
     }
-    progress.update("recording into " + output, progress_detail(recorder, writer));
-    const auto wake = std::min({next_poll, next_commit, end});
-    const auto budget = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now) +
-                        std::chrono::milliseconds(1);
-    session.spin_until([&recorder] { return recorder.failure().has_value(); }, budget);
-    if (recorder.failure()) {
-      failure = recorder.failure();
-    }
+    progress.update("recording into " + output, progress_detail(recorder, queue));
+    const auto budget =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::min(next_poll, end) - now) +
+        std::chrono::milliseconds(1);
+    session.spin_until([] { return false; }, budget);
   }
   progress.clear();
+  // What was received is written before the bag is closed.
+  queue.stop();
+  if (!failure) {
+    failure = queue.failure();
+  }
 
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -205,6 +213,10 @@ ExitCode run_record(const RecordOptions & options, Session & session)
               << " messages committed; once the disk has room, rebuild its metadata with "
               << "'quorvel bag reindex " << quorvel_bag::bag_label(output) << "'" << std::endl;
     return ExitCode::kFailure;
+  }
+  if (const std::uint64_t dropped = queue.dropped()) {
+    std::cerr << "quorvel record: " << dropped << " messages were dropped: they came faster "
+              << "than the disk took them" << std::endl;
   }
   if (failure) {
     std::cerr << "quorvel record: the bag keeps the " << writer.committed_count()

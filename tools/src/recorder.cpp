@@ -14,9 +14,10 @@ namespace quorvel_tools
 namespace
 {
 
-// Room for a burst between two spins of the node, and for the whole history of a transient
-// local publisher (the supervisor keeps 2000 task events).
-constexpr std::size_t kMinimumDepth = 1000;
+// Room for a burst: the reader keeps this many messages of a topic until they are taken (a
+// flood of 200,000 joint states on loopback loses none), and the whole history of a transient
+// local publisher (the supervisor keeps 2000 task events). Memory is used only as it fills.
+constexpr std::size_t kMinimumDepth = 10000;
 
 }  // namespace
 
@@ -60,11 +61,11 @@ rclcpp::QoS subscription_qos_for(const std::vector<quorvel_bag::OfferedQos> & of
 
 Recorder::Recorder(
     rclcpp::Node::SharedPtr node,
-    quorvel_bag::BagWriter & writer,
+    WriteQueue & queue,
     std::vector<std::string> topics,
     std::function<void(const RecordedTopic &)> on_subscribed)
     : node_(std::move(node)),
-      writer_(writer),
+      queue_(queue),
       wanted_(std::move(topics)),
       on_subscribed_(std::move(on_subscribed))
 {
@@ -83,9 +84,6 @@ std::vector<std::string> Recorder::waiting() const
 
 void Recorder::poll()
 {
-  if (failure_) {
-    return;
-  }
   for (const std::string & name : waiting()) {
     const std::vector<rclcpp::TopicEndpointInfo> publishers =
         node_->get_publishers_info_by_topic(name);
@@ -101,37 +99,29 @@ void Recorder::poll()
             quorvel_bag::offered_qos_from_rmw(publisher.qos_profile().get_rmw_qos_profile()));
       }
     }
+    const std::int64_t id = queue_.add_topic(
+        {name, type, quorvel_bag::kSerializationFormat, quorvel_bag::offered_qos_to_yaml(offers)});
     RecordedTopic & topic = recorded_[name];
     topic.name = name;
     topic.type = type;
     topic.offers = offers;
-    topic.id = writer_.add_topic(
-        {name, type, quorvel_bag::kSerializationFormat, quorvel_bag::offered_qos_to_yaml(offers)});
+    topic.id = id;
     topic.subscription = node_->create_generic_subscription(
         name,
         type,
         subscription_qos_for(offers),
         [this, &topic](std::shared_ptr<rclcpp::SerializedMessage> message) {
-          on_message(topic, *message);
+          on_message(topic, std::move(message));
         });
     on_subscribed_(topic);
   }
 }
 
-void Recorder::on_message(RecordedTopic & topic, const rclcpp::SerializedMessage & message)
+void Recorder::on_message(RecordedTopic & topic, std::shared_ptr<rclcpp::SerializedMessage> message)
 {
-  if (failure_) {
-    return;
-  }
   // Receive time on the node's clock, as Humble's recorder stamps messages.
-  const std::int64_t now = node_->now().nanoseconds();
-  const auto & raw = message.get_rcl_serialized_message();
-  try {
-    writer_.write(topic.id, now, raw.buffer, raw.buffer_length);
-    ++topic.messages;
-  } catch (const quorvel_bag::BagError & error) {
-    failure_ = error;
-  }
+  queue_.push(topic.id, node_->now().nanoseconds(), std::move(message));
+  ++topic.messages;
 }
 
 }  // namespace quorvel_tools

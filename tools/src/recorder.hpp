@@ -8,15 +8,13 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include <rclcpp/rclcpp.hpp>
 
-#include "quorvel_bag/bag_error.hpp"
 #include "quorvel_bag/qos_profile.hpp"
-#include "quorvel_bag/writer.hpp"
+#include "write_queue.hpp"
 
 namespace quorvel_tools
 {
@@ -41,16 +39,15 @@ struct RecordedTopic
 };
 
 /// Drives the recording on the node's thread: poll() subscribes to the topics that have
-/// publishers by now, the subscriptions' callbacks write into the writer. A failed write (a
-/// full disk) stops the recording: failure() then says why and nothing more is written. All
-/// calls, the callbacks included, run on the thread that spins the node.
+/// publishers by now, the subscriptions' callbacks queue each message for the bag. All calls,
+/// the callbacks included, run on the thread that spins the node.
 class Recorder
 {
 public:
   /// `on_subscribed` is told of each topic as it is subscribed.
   Recorder(
       rclcpp::Node::SharedPtr node,
-      quorvel_bag::BagWriter & writer,
+      WriteQueue & queue,
       std::vector<std::string> topics,
       std::function<void(const RecordedTopic &)> on_subscribed);
 
@@ -58,20 +55,19 @@ public:
   /// Throws quorvel_bag::BagError when the bag cannot take a topic.
   void poll();
 
+  /// The topics recorded so far, with the messages received on each.
   const std::map<std::string, RecordedTopic> & topics() const { return recorded_; }
   /// The names asked for that no publisher has offered yet.
   std::vector<std::string> waiting() const;
-  const std::optional<quorvel_bag::BagError> & failure() const { return failure_; }
 
 private:
-  void on_message(RecordedTopic & topic, const rclcpp::SerializedMessage & message);
+  void on_message(RecordedTopic & topic, std::shared_ptr<rclcpp::SerializedMessage> message);
 
   rclcpp::Node::SharedPtr node_;
-  quorvel_bag::BagWriter & writer_;
+  WriteQueue & queue_;
   std::vector<std::string> wanted_;
   std::function<void(const RecordedTopic &)> on_subscribed_;
   std::map<std::string, RecordedTopic> recorded_;
-  std::optional<quorvel_bag::BagError> failure_;
 };
 
 }  // namespace quorvel_tools
