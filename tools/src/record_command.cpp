@@ -152,11 +152,20 @@ ExitCode run_record(const RecordOptions & options, Session & session)
   quorvel_bag::BagWriter writer(output);
   WriteQueue queue(writer, kMaxQueuedBytes);
   Progress progress(std::cout, Progress::stdout_is_terminal());
-  Recorder recorder(session.node(), queue, topics, [&progress](const RecordedTopic & topic) {
-    progress.clear();
-    std::cout << "recording " << topic.name << " (" << topic.type << ", " << qos_words(topic.offers)
-              << ")" << std::endl;
-  });
+  Recorder recorder(
+      session.node(),
+      queue,
+      topics,
+      [&progress](const RecordedTopic & topic) {
+        progress.clear();
+        std::cout << "recording " << topic.name << " (" << topic.type << ", "
+                  << qos_words(topic.offers) << ")" << std::endl;
+      },
+      [&progress](const std::string & name, const std::string & type, const std::string & why) {
+        progress.clear();
+        std::cerr << "quorvel record: " << name << " (" << type
+                  << ") cannot be recorded here, left out: " << why << std::endl;
+      });
   std::cout << "recording into " << output << " (Ctrl-C stops); waiting for publishers of "
             << topics.size() << " topic" << (topics.size() == 1 ? "" : "s") << std::endl;
 

@@ -1,6 +1,7 @@
 #include "recorder.hpp"
 
 #include <algorithm>
+#include <exception>
 #include <map>
 #include <string>
 #include <utility>
@@ -63,11 +64,14 @@ Recorder::Recorder(
     rclcpp::Node::SharedPtr node,
     WriteQueue & queue,
     std::vector<std::string> topics,
-    std::function<void(const RecordedTopic &)> on_subscribed)
+    std::function<void(const RecordedTopic &)> on_subscribed,
+    std::function<void(const std::string &, const std::string &, const std::string &)>
+        on_unrecordable)
     : node_(std::move(node)),
       queue_(queue),
       wanted_(std::move(topics)),
-      on_subscribed_(std::move(on_subscribed))
+      on_subscribed_(std::move(on_subscribed)),
+      on_unrecordable_(std::move(on_unrecordable))
 {
 }
 
@@ -75,7 +79,7 @@ std::vector<std::string> Recorder::waiting() const
 {
   std::vector<std::string> names;
   for (const std::string & name : wanted_) {
-    if (recorded_.count(name) == 0) {
+    if (recorded_.count(name) == 0 && unrecordable_.count(name) == 0) {
       names.push_back(name);
     }
   }
@@ -99,20 +103,38 @@ void Recorder::poll()
             quorvel_bag::offered_qos_from_rmw(publisher.qos_profile().get_rmw_qos_profile()));
       }
     }
-    const std::int64_t id = queue_.add_topic(
-        {name, type, quorvel_bag::kSerializationFormat, quorvel_bag::offered_qos_to_yaml(offers)});
+    // The subscription first: where the type cannot be subscribed to (a client library that
+    // finds no type support for it), the bag gets no topic it would never fill. No callback
+    // runs before poll() returns: both happen on the node's thread.
     RecordedTopic & topic = recorded_[name];
     topic.name = name;
     topic.type = type;
     topic.offers = offers;
-    topic.id = id;
-    topic.subscription = node_->create_generic_subscription(
-        name,
-        type,
-        subscription_qos_for(offers),
-        [this, &topic](std::shared_ptr<rclcpp::SerializedMessage> message) {
-          on_message(topic, std::move(message));
-        });
+    try {
+      topic.subscription = node_->create_generic_subscription(
+          name,
+          type,
+          subscription_qos_for(offers),
+          [this, &topic](std::shared_ptr<rclcpp::SerializedMessage> message) {
+            on_message(topic, std::move(message));
+          });
+    } catch (const std::exception & error) {
+      recorded_.erase(name);
+      if (unrecordable_.emplace(name, error.what()).second) {
+        on_unrecordable_(name, type, error.what());
+      }
+      continue;
+    }
+    try {
+      topic.id = queue_.add_topic(
+          {name,
+           type,
+           quorvel_bag::kSerializationFormat,
+           quorvel_bag::offered_qos_to_yaml(offers)});
+    } catch (...) {
+      recorded_.erase(name);
+      throw;
+    }
     on_subscribed_(topic);
   }
 }

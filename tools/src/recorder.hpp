@@ -44,12 +44,15 @@ struct RecordedTopic
 class Recorder
 {
 public:
-  /// `on_subscribed` is told of each topic as it is subscribed.
+  /// `on_subscribed` is told of each topic as it is subscribed, `on_unrecordable` (name, type,
+  /// why) of a topic whose type cannot be subscribed to here, which is then left out.
   Recorder(
       rclcpp::Node::SharedPtr node,
       WriteQueue & queue,
       std::vector<std::string> topics,
-      std::function<void(const RecordedTopic &)> on_subscribed);
+      std::function<void(const RecordedTopic &)> on_subscribed,
+      std::function<void(const std::string &, const std::string &, const std::string &)>
+          on_unrecordable);
 
   /// Looks for publishers of the topics not yet subscribed and subscribes to those found.
   /// Throws quorvel_bag::BagError when the bag cannot take a topic.
@@ -59,6 +62,8 @@ public:
   const std::map<std::string, RecordedTopic> & topics() const { return recorded_; }
   /// The names asked for that no publisher has offered yet.
   std::vector<std::string> waiting() const;
+  /// The names left out, with why.
+  const std::map<std::string, std::string> & unrecordable() const { return unrecordable_; }
 
 private:
   void on_message(RecordedTopic & topic, std::shared_ptr<rclcpp::SerializedMessage> message);
@@ -67,7 +72,10 @@ private:
   WriteQueue & queue_;
   std::vector<std::string> wanted_;
   std::function<void(const RecordedTopic &)> on_subscribed_;
+  std::function<void(const std::string &, const std::string &, const std::string &)>
+      on_unrecordable_;
   std::map<std::string, RecordedTopic> recorded_;
+  std::map<std::string, std::string> unrecordable_;
 };
 
 }  // namespace quorvel_tools
