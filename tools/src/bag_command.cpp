@@ -68,6 +68,7 @@ ExitCode bag_info(const std::string & directory)
 ExitCode bag_events(const std::string & directory)
 {
   quorvel_bag::BagReader reader(directory);
+  reader.check_counts();
   std::optional<builtin_interfaces::msg::Time> task_start;
   for (const quorvel_bag::RecordedEvent & recorded : quorvel_bag::read_task_events(reader)) {
     const quorvel_bag::TaskEvent & event = recorded.event;
