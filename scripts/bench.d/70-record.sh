@@ -11,10 +11,11 @@
 #   record_overhead_ms           the supervisor's wall time per pick cycle with the recorder
 #                                recording its topics beside it, minus without, per pick cycle as
 #                                40-supervisor.sh measures events_overhead_ms (mock and
-#                                supervisor with every delay zero; medians of 16 tasks each): two
+#                                supervisor with every delay zero; medians of 24 tasks each): two
 #                                desks (domains 198 and 199) take turns, the recorder runs beside
-#                                the first for 8 turns, then beside the second for 8, so that a
-#                                difference between the two desks cancels out
+#                                the first for 12 turns, then beside the second for 12, so that a
+#                                difference between the two desks cancels out. On the shared
+#                                2-core machine the figure moves by about 2 ms from run to run
 #   record_rss_mb                the recorder's resident memory after 10 minutes of the arm's
 #                                traffic (record_traffic arm: 50 joint states, 10 arm states, 10
 #                                object lists, 3 task events a second, and the rarer topics),
@@ -127,7 +128,7 @@ run_cycle() {
 }
 with=()
 without=()
-# RECORDED OTHER: the recorder beside RECORDED's desk for 8 turns of both desks.
+# RECORDED OTHER: the recorder beside RECORDED's desk for 12 turns of both desks.
 turns() {
   local recorded=$1 other=$2
   start_recorder "$recorded" "beside$recorded"
@@ -136,7 +137,7 @@ turns() {
     ((SECONDS < deadline)) || { echo "70-record: the recorder found no supervisor" >&2; exit 1; }
     sleep 0.1
   done
-  for _ in $(seq 1 8); do
+  for _ in $(seq 1 12); do
     run_cycle "$recorded"
     with+=("$cycle")
     run_cycle "$other"
@@ -146,6 +147,6 @@ turns() {
 }
 turns 198 199
 turns 199 198
-median16() { printf '%s\n' "$@" | sort -n | sed -n '8,9p' | awk '{s += $1} END {print s / 2}'; }
-awk -v on="$(median16 "${with[@]}")" -v off="$(median16 "${without[@]}")" \
+median() { printf '%s\n' "$@" | sort -n | awk '{v[NR] = $1} END {print (v[int((NR + 1) / 2)] + v[int(NR / 2) + 1]) / 2}'; }
+awk -v on="$(median "${with[@]}")" -v off="$(median "${without[@]}")" \
   'BEGIN{printf "BENCH record_overhead_ms %.2f ms\n", (on - off) / 1e6}'
