@@ -37,9 +37,9 @@ bool ArgReader::next_option(std::string & name, std::optional<std::string> & inl
     return false;
   }
   const std::string & arg = args_[next_];
-  if (arg == "-h") {
+  if (arg == "-h" || arg == "-o") {
+    name = arg == "-h" ? "help" : "output";
     ++next_;
-    name = "help";
     inline_value.reset();
     return true;
   }

@@ -30,8 +30,8 @@ public:
 };
 
 // Walks a command's arguments (after the command word). Options are "--name value",
-// "--name=value" or flags "--name"; "-h" and "--help" are the help flag. Anything else,
-// negative numbers included, is positional.
+// "--name=value" or flags "--name"; "-h" and "--help" are the help flag, "-o" is "--output".
+// Anything else, negative numbers included, is positional.
 class ArgReader
 {
 public:

@@ -123,6 +123,36 @@ DashboardOptions parse_dashboard(const std::vector<std::string> & args);
 extern const char kDashboardUsage[];
 ExitCode run_dashboard(const DashboardOptions & options, Session & session);
 
+// ---- quorvel record ------------------------------------------------------------------------
+struct RecordOptions
+{
+  bool help = false;
+  std::string output;                // the bag directory; empty: rosbag2_<date>-<time>
+  std::vector<std::string> topics;   // empty: the task events and the arm's topics
+  std::optional<double> duration_s;  // none: until Ctrl-C
+};
+RecordOptions parse_record(const std::vector<std::string> & args);
+extern const char kRecordUsage[];
+ExitCode run_record(const RecordOptions & options, Session & session);
+
+// ---- quorvel bag --------------------------------------------------------------------------
+enum class BagAction
+{
+  kInfo,
+  kEvents,
+  kReindex,
+};
+struct BagOptions
+{
+  bool help = false;
+  BagAction action = BagAction::kInfo;
+  std::string directory;
+};
+BagOptions parse_bag(const std::vector<std::string> & args);
+extern const char kBagUsage[];
+// Reads files only: no ROS graph involved.
+ExitCode run_bag(const BagOptions & options);
+
 }  // namespace quorvel_tools
 
 #endif  // QUORVEL_TOOLS__COMMANDS_HPP_

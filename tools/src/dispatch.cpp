@@ -28,6 +28,8 @@ const char kUsage[] =
     "  echo       print voice, gripper, recover messages or the task events\n"
     "  status     show which of the supervisor's endpoints are up\n"
     "  dashboard  serve a live page of the supervisor on http://127.0.0.1:8765/\n"
+    "  record     record the task events and the arm's topics into a ROS 2 bag\n"
+    "  bag        what a recorded bag holds (info, events), the rebuild of its metadata (reindex)\n"
     "\n"
     "'quorvel <command> --help' describes a command. Arguments after --ros-args go to the\n"
     "ROS client library; ROS_DOMAIN_ID and ROS_LOCALHOST_ONLY choose the network as for any\n"
@@ -58,6 +60,35 @@ ExitCode run_command(
   try {
     Session session(argc, argv, "quorvel_" + command);
     return run(options, session);
+  } catch (const std::exception & error) {
+    std::cerr << program << ": " << error.what() << std::endl;
+    return ExitCode::kFailure;
+  }
+}
+
+// A command that reads files only: no client library, no node.
+template <typename OptionsT>
+ExitCode run_offline_command(
+    const std::string & command,
+    const std::vector<std::string> & args,
+    OptionsT (*parse)(const std::vector<std::string> &),
+    const char * usage,
+    ExitCode (*run)(const OptionsT &))
+{
+  const std::string program = "quorvel " + command;
+  OptionsT options;
+  try {
+    options = parse(args);
+  } catch (const UsageError & error) {
+    std::cerr << program << ": " << error.what() << "\n\n" << usage;
+    return ExitCode::kUsage;
+  }
+  if (options.help) {
+    std::cout << usage;
+    return ExitCode::kOk;
+  }
+  try {
+    return run(options);
   } catch (const std::exception & error) {
     std::cerr << program << ": " << error.what() << std::endl;
     return ExitCode::kFailure;
@@ -102,6 +133,12 @@ ExitCode run_cli(int argc, char ** argv)
   }
   if (command == "dashboard") {
     return run_command(command, rest, parse_dashboard, kDashboardUsage, run_dashboard, argc, argv);
+  }
+  if (command == "record") {
+    return run_command(command, rest, parse_record, kRecordUsage, run_record, argc, argv);
+  }
+  if (command == "bag") {
+    return run_offline_command(command, rest, parse_bag, kBagUsage, run_bag);
   }
   std::cerr << "quorvel: unknown command '" << command << "'\n\n" << kUsage;
   return ExitCode::kUsage;

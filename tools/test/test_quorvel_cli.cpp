@@ -90,6 +90,16 @@ TEST(QuorvelCli, WrongArgumentsPrintTheCommandsUsageAndExit2)
        "usage: quorvel dashboard"},
       {{"dashboard", "open"}, "unexpected argument 'open'", "usage: quorvel dashboard"},
       {{"task", "--ros-args", "-p"}, "", "usage: quorvel"},
+      {{"record", "rec"}, "unexpected argument 'rec'", "usage: quorvel record"},
+      {{"record", "-o"}, "--output needs a value", "usage: quorvel record"},
+      {{"record", "-o", ""}, "may not be empty", "usage: quorvel record"},
+      {{"record", "--duration", "-1"}, "greater than 0", "usage: quorvel record"},
+      {{"record", "--topic", "two words"}, "is not a ROS name", "usage: quorvel record"},
+      {{"record", "--bag", "x"}, "unknown option --bag", "usage: quorvel record"},
+      {{"bag"}, "what to do?", "usage: quorvel bag"},
+      {{"bag", "play", "rec"}, "unknown action 'play'", "usage: quorvel bag"},
+      {{"bag", "info"}, "which bag?", "usage: quorvel bag"},
+      {{"bag", "info", "a", "b"}, "one bag at a time", "usage: quorvel bag"},
   };
   for (const Case & c : cases) {
     std::string line;
@@ -117,6 +127,8 @@ TEST(QuorvelCli, HelpGoesToStandardOutputAndExits0)
       {{"cancel", "--help"}, "usage: quorvel cancel"},
       {{"status", "--help"}, "usage: quorvel status"},
       {{"dashboard", "--help"}, "usage: quorvel dashboard"},
+      {{"record", "-h"}, "usage: quorvel record"},
+      {{"bag", "--help"}, "usage: quorvel bag"},
   };
   for (const auto & c : cases) {
     SCOPED_TRACE(c.second);
@@ -169,6 +181,22 @@ TEST(QuorvelCli, OptionsTakeBothFormsAndNegativeNumbersStayPositional)
   EXPECT_EQ(with_events.events_topic, "/desk/events");
   EXPECT_TRUE(parse_task({}).events);
   EXPECT_EQ(parse_task({}).events_topic, kTaskEventsTopic);
+
+  const RecordOptions record =
+      parse_record({"-o", "rec", "--topic", "/a", "--topic=/b", "--topic", "/a", "--duration=2.5"});
+  EXPECT_EQ(record.output, "rec");
+  EXPECT_EQ(record.topics, (std::vector<std::string>{"/a", "/b"}));
+  ASSERT_TRUE(record.duration_s.has_value());
+  EXPECT_DOUBLE_EQ(*record.duration_s, 2.5);
+  EXPECT_EQ(parse_record({"--output", "x"}).output, "x");
+  EXPECT_TRUE(parse_record({}).topics.empty());
+  EXPECT_FALSE(parse_record({}).duration_s.has_value());
+
+  EXPECT_EQ(parse_bag({"info", "rec"}).action, BagAction::kInfo);
+  EXPECT_EQ(parse_bag({"events", "rec"}).action, BagAction::kEvents);
+  const BagOptions reindex = parse_bag({"reindex", "/tmp/x y"});
+  EXPECT_EQ(reindex.action, BagAction::kReindex);
+  EXPECT_EQ(reindex.directory, "/tmp/x y");
 }
 
 // An event line says which event, when, at which step and what happened; the phase says what
@@ -183,7 +211,8 @@ TEST(QuorvelEvents, LinesAndPhasesInWords)
   event.target_name = "grab_pose";
   event.summary = "arm_grab: moving to grab_pose";
   EXPECT_EQ(
-      format_event_line(event, 1.234), "#12  +1.23 s  step 2  MOTION_SENT  arm_grab: moving to grab_pose");
+      format_event_line(event, 1.234),
+      "#12  +1.23 s  step 2  MOTION_SENT  arm_grab: moving to grab_pose");
   EXPECT_EQ(
       format_event_line(event, std::nullopt),
       "#12  +? s  step 2  MOTION_SENT  arm_grab: moving to grab_pose");

@@ -1,13 +1,17 @@
-// Return codes of ROS 2 Humble's rcl, for hosts without a ROS 2 installation. Only the codes are
-// provided; the runtime reports failures with rclcpp exceptions carrying them.
+// Return codes of ROS 2 Humble's rcl, and its serialized message type, for hosts without a ROS 2
+// installation. The runtime reports failures with rclcpp exceptions carrying these codes.
 #ifndef RCL__TYPES_H_
 #define RCL__TYPES_H_
+
+#include "rmw/serialized_message.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 typedef int rcl_ret_t;
+
+typedef rmw_serialized_message_t rcl_serialized_message_t;
 
 #define RCL_RET_OK 0
 #define RCL_RET_ERROR 1

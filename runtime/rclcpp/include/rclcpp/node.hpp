@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,9 +19,11 @@
 #include "rclcpp/clock.hpp"
 #include "rclcpp/context.hpp"
 #include "rclcpp/exceptions.hpp"
+#include "rclcpp/generic_subscription.hpp"
 #include "rclcpp/logger.hpp"
 #include "rclcpp/macros.hpp"
 #include "rclcpp/node_base.hpp"
+#include "rclcpp/node_interfaces/node_graph_interface.hpp"
 #include "rclcpp/node_options.hpp"
 #include "rclcpp/parameter.hpp"
 #include "rclcpp/parameter_value.hpp"
@@ -141,6 +144,24 @@ public:
   {
     auto subscription = std::make_shared<Subscription<MessageT, AllocatorT>>(
       base_, topic_name, qos, std::forward<CallbackT>(callback), options);
+    add_to_group(subscription, options.callback_group);
+    return subscription;
+  }
+
+  /// A subscription that receives `topic_type` messages as serialized bytes (see
+  /// GenericSubscription). Throws std::invalid_argument for a malformed type name.
+  template<typename AllocatorT = std::allocator<void>>
+  std::shared_ptr<rclcpp::GenericSubscription> create_generic_subscription(
+    const std::string & topic_name,
+    const std::string & topic_type,
+    const rclcpp::QoS & qos,
+    std::function<void(std::shared_ptr<rclcpp::SerializedMessage>)> callback,
+    const rclcpp::SubscriptionOptionsWithAllocator<AllocatorT> & options = (
+      rclcpp::SubscriptionOptionsWithAllocator<AllocatorT>()
+    ))
+  {
+    auto subscription = std::make_shared<GenericSubscription>(
+      base_, topic_name, topic_type, qos, std::move(callback), options);
     add_to_group(subscription, options.callback_group);
     return subscription;
   }
@@ -292,6 +313,15 @@ public:
   std::vector<std::string> list_parameter_names() const;
 
   node_interfaces::NodeBase::SharedPtr get_node_base_interface() {return base_;}
+
+  /// The publishers of `topic_name` (expanded and remapped like a subscription's name unless
+  /// `no_mangle`, then taken as the DDS topic name) that discovery knows of now, this process's
+  /// included. Node names are not tracked: they read "_NODE_NAME_UNKNOWN_" and
+  /// "_NODE_NAMESPACE_UNKNOWN_", as ROS 2 reports endpoints of unknown nodes. Throws
+  /// rclcpp::exceptions::InvalidTopicNameError for a bad name, std::runtime_error when the
+  /// graph cannot be read.
+  std::vector<rclcpp::TopicEndpointInfo> get_publishers_info_by_topic(
+    const std::string & topic_name, bool no_mangle = false) const;
 
 private:
   void add_to_group(

@@ -8,11 +8,13 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "rclcpp/detail/executable.hpp"
 #include "rclcpp/macros.hpp"
 #include "rclcpp/node_base.hpp"
 #include "rclcpp/qos.hpp"
+#include "rclcpp/serialized_message.hpp"
 #include "rclcpp/subscription_options.hpp"
 #include "rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp"
 
@@ -26,7 +28,8 @@ class Reader;
 }
 
 /// Type-erased part of a subscription: owns the DDS reader, takes one sample per execution and
-/// drops (with a throttled warning naming the topic) samples that do not decode.
+/// drops (with a throttled warning naming the topic) samples that do not decode. A serialized
+/// subscription hands over each sample's bytes as they travelled instead.
 class SubscriptionBase : public detail::Executable
 {
 public:
@@ -41,6 +44,8 @@ public:
   const char * get_topic_name() const;
   size_t get_publisher_count() const;
   QoS get_actual_qos() const {return qos_;}
+  /// True when the callback receives serialized messages.
+  bool is_serialized() const {return serialized_;}
 
   size_t condition_count() const override {return 1;}
   int32_t condition(size_t index) const override;
@@ -48,15 +53,28 @@ public:
   std::string describe() const override;
 
 protected:
+  /// A serialized subscription of a topic whose type is known by name only ("pkg/msg/Name").
+  /// Throws std::invalid_argument for a malformed type name.
+  SubscriptionBase(
+    const node_interfaces::NodeBase::SharedPtr & node, const std::string & topic_name,
+    const std::string & topic_type, const QoS & qos, bool ignore_local_publications);
+
   virtual std::shared_ptr<void> create_message() = 0;
   virtual void dispatch(std::shared_ptr<void> message) = 0;
+  /// Serialized subscriptions only.
+  virtual void dispatch_serialized(std::shared_ptr<SerializedMessage> message);
 
 private:
+  void execute_serialized();
+
   node_interfaces::NodeBase::SharedPtr node_;
   std::string topic_name_;
   QoS qos_;
+  bool serialized_ = false;
   std::unique_ptr<dds::Reader> reader_;
   std::chrono::steady_clock::time_point last_decode_warning_{};
+  // Reused by execute_serialized (one executor thread at a time runs an entity).
+  std::vector<uint8_t> scratch_;
 };
 
 template<typename MessageT, typename AllocatorT = std::allocator<void>>

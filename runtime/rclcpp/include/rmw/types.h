@@ -52,6 +52,16 @@ enum rmw_qos_liveliness_policy_e
 };
 typedef enum rmw_qos_liveliness_policy_e rmw_qos_liveliness_policy_t;
 
+/// Bytes of an endpoint's GID: the 16-byte DDS GUID followed by zeros.
+#define RMW_GID_STORAGE_SIZE 24u
+
+typedef enum rmw_endpoint_type_e
+{
+  RMW_ENDPOINT_INVALID = 0,
+  RMW_ENDPOINT_PUBLISHER,
+  RMW_ENDPOINT_SUBSCRIPTION
+} rmw_endpoint_type_t;
+
 #define RMW_QOS_POLICY_DEPTH_SYSTEM_DEFAULT 0
 #define RMW_DURATION_UNSPECIFIED {0, 0}
 #define RMW_DURATION_INFINITE {9223372036LL, 854775807LL}

@@ -60,6 +60,7 @@ struct DomainConfig
 };
 
 class Participant;
+struct PublicationInfo;
 
 /// Per-process sequence counter for service requests (starts at 1, like rmw_cyclonedds).
 int64_t next_request_sequence();
@@ -143,12 +144,21 @@ public:
       const std::string & user_data = {},
       bool service_prefix = false,
       bool ignore_local = false);
+  /// A reader of serialized bytes only (take_serialized), for a type known by its DDS type
+  /// name ("std_msgs::msg::dds_::Bool_") rather than by its members.
+  Reader(
+      std::shared_ptr<Participant> participant,
+      const std::string & topic_name,
+      const std::string & type_name,
+      const rmw_qos_profile_t & qos,
+      bool ignore_local = false);
   ~Reader();
   Reader(const Reader &) = delete;
   Reader & operator=(const Reader &) = delete;
 
   /// Takes the oldest sample and decodes it into `message` (an already constructed C++ message
-  /// of `members`). On DecodeFailed the message may be partly overwritten.
+  /// of `members`). On DecodeFailed the message may be partly overwritten. A reader made from a
+  /// type name reports DecodeFailed for every sample.
   TakeResult take(void * message);
   /// Takes the oldest sample's raw bytes (encapsulation header included).
   TakeResult take_serialized(std::vector<uint8_t> & bytes);
@@ -272,6 +282,8 @@ private:
   std::unique_ptr<Impl> impl_;
   friend class Writer;
   friend class Reader;
+  friend std::vector<PublicationInfo> publications_on_topic(
+      Participant & participant, const std::string & topic_name);
 };
 
 /// DDS type name of a message type: "<pkg>::<sub>::dds_::<Name>_".

@@ -17,7 +17,15 @@ namespace dds
 TopicEntry Participant::Impl::topic(
     const std::string & topic_name, const MessageMembers * members, bool service_prefix)
 {
-  const std::string type_name = dds_type_name(members);
+  return topic(topic_name, dds_type_name(members), members, service_prefix);
+}
+
+TopicEntry Participant::Impl::topic(
+    const std::string & topic_name,
+    const std::string & type_name,
+    const MessageMembers * members,
+    bool service_prefix)
+{
   std::lock_guard<std::mutex> lock(topics_mutex_);
   const auto key = std::make_tuple(topic_name, type_name, service_prefix);
   auto it = topics_.find(key);

@@ -13,6 +13,7 @@
 
 #include "dds/dds.hpp"
 #include "dds/discovery_info.hpp"
+#include "dds/graph.hpp"
 #include "dds/sertype.hpp"
 
 namespace rclcpp
@@ -38,9 +39,22 @@ struct Participant::Impl
   std::atomic<uint32_t> endpoint_counter{0};
   std::unique_ptr<DiscoveryInfo> discovery;
 
+  // The publications of the domain as the builtin DCPSPublication topic tells them, kept up to
+  // date by each graph query (graph.cpp), which takes only what changed since the last one.
+  std::mutex graph_mutex;
+  dds_entity_t publication_reader = 0;          // created by the first query
+  std::map<Gid, PublicationInfo> publications;  // by endpoint GID
+
   /// Finds or creates the topic; any thread. Throws DdsError.
   TopicEntry topic(
       const std::string & topic_name, const MessageMembers * members, bool service_prefix);
+  /// The same by DDS type name; `members` may be null when no sample is ever decoded by
+  /// Cyclone itself (readers of serialized bytes).
+  TopicEntry topic(
+      const std::string & topic_name,
+      const std::string & type_name,
+      const MessageMembers * members,
+      bool service_prefix);
 
 private:
   std::mutex topics_mutex_;

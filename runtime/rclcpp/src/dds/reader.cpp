@@ -28,6 +28,14 @@ struct Reader::Impl
   uint64_t instance_handle = 0;
   Gid gid{};
 
+  /// Creates the reader and its read condition on `topic`; throws DdsError.
+  void create(
+      Participant::Impl & p,
+      const TopicEntry & topic,
+      const rmw_qos_profile_t & qos,
+      const std::string & user_data,
+      bool ignore_local);
+
   /// Takes one sample and hands its payload to `consume(data, size, result)`; always releases
   /// the sample, whatever happens.
   template <typename Consume>
@@ -95,20 +103,44 @@ Reader::Reader(
   impl_->members = members;
   impl_->service_prefix = service_prefix;
   Participant::Impl & p = *impl_->participant->impl_;
-  const TopicEntry topic = p.topic(topic_name, members, service_prefix);
+  impl_->create(p, p.topic(topic_name, members, service_prefix), qos, user_data, ignore_local);
+}
+
+Reader::Reader(
+    std::shared_ptr<Participant> participant,
+    const std::string & topic_name,
+    const std::string & type_name,
+    const rmw_qos_profile_t & qos,
+    bool ignore_local)
+    : impl_(std::make_unique<Impl>())
+{
+  impl_->participant = std::move(participant);
+  impl_->topic_name = topic_name;
+  Participant::Impl & p = *impl_->participant->impl_;
+  impl_->create(
+      p, p.topic(topic_name, type_name, nullptr, false), qos, std::string(), ignore_local);
+}
+
+void Reader::Impl::create(
+    Participant::Impl & p,
+    const TopicEntry & topic,
+    const rmw_qos_profile_t & qos,
+    const std::string & user_data,
+    bool ignore_local)
+{
   const QosPtr dds_qos = make_endpoint_qos(qos, user_data, ignore_local);
-  impl_->reader = checked(
+  reader = checked(
       dds_create_reader(p.subscriber, topic.topic, dds_qos.get(), nullptr),
       "cannot create a DDS reader for '" + topic_name + "'");
   // Level-triggered on any stored sample, so a WaitSet keeps firing while samples remain.
-  impl_->read_condition = dds_create_readcondition(impl_->reader, DDS_ANY_STATE);
-  if (impl_->read_condition < 0) {
-    const dds_return_t rc = impl_->read_condition;
-    dds_delete(impl_->reader);
+  read_condition = dds_create_readcondition(reader, DDS_ANY_STATE);
+  if (read_condition < 0) {
+    const dds_return_t rc = read_condition;
+    dds_delete(reader);
     throw_dds_error("cannot create a read condition for '" + topic_name + "'", rc);
   }
-  impl_->instance_handle = entity_instance_handle(impl_->reader);
-  impl_->gid = entity_gid(impl_->reader);
+  instance_handle = entity_instance_handle(reader);
+  gid = entity_gid(reader);
 }
 
 Reader::~Reader()
@@ -122,6 +154,11 @@ TakeResult Reader::take(void * message)
   const MessageMembers * members = impl_->members;
   const size_t prefix = impl_->service_prefix ? kServiceHeaderSize : 0;
   return impl_->take_one([&](const uint8_t * data, size_t size, TakeResult & result) {
+    if (members == nullptr) {
+      result.status = TakeStatus::DecodeFailed;
+      result.error = "this reader hands over serialized bytes only";
+      return;
+    }
     const rclcpp_cdr::DecodeResult decoded =
         rclcpp_cdr::deserialize(members, data, size, message, prefix);
     if (decoded) {
