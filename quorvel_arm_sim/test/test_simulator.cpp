@@ -265,6 +265,24 @@ TEST_F(SimulatorTest, JointFaultsShowInTheFeedback)
   EXPECT_EQ(sim_->joint_feedback(now_ + 1.0).size(), 5u);
 }
 
+TEST_F(SimulatorTest, StopShortHoldsAJointOffTheTargetTheArmAlreadyStandsAt)
+{
+  // The recovery moves to the posture the arm stands at; the joint still ends off it.
+  Fault sag = fault_on(Service::kMoveJoints, 1);
+  sag.stop_short = StopShortFault{2, 0.05};
+  make({sag});
+  EXPECT_EQ(move(Service::kMoveJoints, kObserve).status, kStatusSuccess);
+  const std::vector<double> feedback = sim_->joint_feedback(now_);
+  ASSERT_EQ(feedback.size(), 5u);
+  EXPECT_NEAR(feedback[2], kObserve[2] - 0.05, 1e-9);
+  for (const std::size_t joint : {0u, 1u, 3u, 4u}) {
+    EXPECT_DOUBLE_EQ(feedback[joint], kObserve[joint]) << "joint " << joint + 1;
+  }
+  // The next move without the fault reaches the target.
+  EXPECT_EQ(move(Service::kMoveJoints, kObserve).status, kStatusSuccess);
+  EXPECT_DOUBLE_EQ(sim_->joint_feedback(now_)[2], kObserve[2]);
+}
+
 TEST_F(SimulatorTest, DetectionFaultsAndTimeTriggers)
 {
   Fault never = fault_on(Service::kDetect, 2);
