@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <set>
@@ -78,6 +79,13 @@ double significant(double value, int digits)
   return std::round(value * scale) / scale;
 }
 
+// `value` to `decimals` places, without trailing zeros: "0.9972".
+std::string rounded(double value, int decimals)
+{
+  const double scale = std::pow(10.0, decimals);
+  return number_text(std::round(value * scale) / scale);
+}
+
 double median(std::vector<double> values)
 {
   std::sort(values.begin(), values.end());
@@ -125,6 +133,40 @@ std::optional<std::size_t> last_at_or_before(const Samples & samples, std::int64
     return std::nullopt;
   }
   return static_cast<std::size_t>(it - samples.begin() - 1);
+}
+
+// The speed of `timed` motions (travel, time) under time = travel / speed + delay, the delay
+// being what every answer takes beyond the motion (a controller's, a simulator's tick): a
+// least-squares line through them. Nothing when the travels are too alike to tell the two
+// apart, or the line makes no sense (no positive speed, a negative delay).
+std::optional<double> fit_speed(const std::vector<std::pair<double, double>> & timed)
+{
+  if (timed.size() < 3) {
+    return std::nullopt;
+  }
+  double mean_d = 0.0;
+  double mean_t = 0.0;
+  for (const auto & [d, t] : timed) {
+    mean_d += d;
+    mean_t += t;
+  }
+  mean_d /= static_cast<double>(timed.size());
+  mean_t /= static_cast<double>(timed.size());
+  double sdd = 0.0;
+  double sdt = 0.0;
+  for (const auto & [d, t] : timed) {
+    sdd += (d - mean_d) * (d - mean_d);
+    sdt += (d - mean_d) * (t - mean_t);
+  }
+  if (sdd < 1e-6 * static_cast<double>(timed.size())) {
+    return std::nullopt;
+  }
+  const double per_rad = sdt / sdd;
+  const double delay = mean_t - per_rad * mean_d;
+  if (!(per_rad > 0.0) || delay < -0.005) {
+    return std::nullopt;
+  }
+  return 1.0 / per_rad;
 }
 
 bool same_effects(const Fault & a, const Fault & b)
@@ -492,7 +534,10 @@ void Deriver::build_table(std::size_t i)
   item_drift_.assign(items.size(), 0.0);
   table_ = Table(std::move(items), false);
   table_built_ = true;
-  note("table.items", "the items of " + ref(events_[i]) + " (detect call 1 that found any), in the detector's order");
+  note(
+      "table.items",
+      "the items of " + ref(events_[i]) + ", the first detection that found any, in the "
+      "detector's order");
 }
 
 void Deriver::on_detect_answer(std::size_t i)
@@ -541,9 +586,10 @@ void Deriver::on_detect_answer(std::size_t i)
       for (std::size_t item = 0; item < items.size(); ++item) {
         if (present.count(item) == 0 && !items[item].stuck && matches(e.items[k], item)) {
           newly_stuck = item;
+          const std::string & history = item_notes_[item];
           newly_stuck_note = "detected again at its spot by " + ref(events_[i]) +
-                             " after it left the table" +
-                             item_notes_[item].substr(item_notes_[item].rfind(';') + 1);
+                             " after it left the table (" +
+                             history.substr(history.rfind(';') + 2) + ")";
           return;
         }
       }
@@ -766,9 +812,10 @@ void Deriver::position_faults()
         continue;
       }
       const std::string text = ref(events_[i]) + ": " + e.target_name + " not reached, joint" +
-                               std::to_string(j + 1) + " at " + number_text(e.current_joints[j]) +
-                               " for " + number_text(e.target_joints[j]);
-      StopShortFault stop{j, std::abs(off)};
+                               std::to_string(j + 1) + " at " + rounded(e.current_joints[j], 6) +
+                               " for " + rounded(e.target_joints[j], 6);
+      // To the nanoradian: what the arm missed by, without the last bits of the subtraction.
+      StopShortFault stop{j, std::round(std::abs(off) * 1e9) / 1e9};
       Planned * p = nullptr;
       if (first) {
         p = &on_call(*move, move->sent);
@@ -886,9 +933,8 @@ void Deriver::abnormal_from_flag()
     } else if (recovers > 0) {
       abnormal.kind = Abnormality::Kind::kUntilRecovers;
       abnormal.recovers = recovers;
-      how = began + ", normal again after " + std::to_string(recovers) +
-            " recover message(s) (counted on " + counted_from + ", message " +
-            std::to_string(episode.stop_id) + ")";
+      how = began + "; message " + std::to_string(episode.stop_id) + ": normal again, after " +
+            std::to_string(recovers) + " recover message(s) (counted on " + counted_from + ")";
     } else {
       abnormal.kind = Abnormality::Kind::kFor;
       abnormal.seconds =
@@ -1218,6 +1264,7 @@ void Deriver::arm_values()
   };
   std::vector<Travel> travels;
   std::vector<double> speeds;
+  std::vector<std::pair<double, double>> timed;  // travel, time
   for (const Call & call : calls_) {
     if (call.service == Service::kDetect || !call.answered) {
       continue;
@@ -1266,11 +1313,18 @@ void Deriver::arm_values()
     }
     if (measured >= 0.05 && took > 0.0 && events_[*call.answered].event.status == kArmSuccess) {
       speeds.push_back(measured / took);
+      timed.push_back({measured, took});
     }
   }
   if (speeds.empty()) {
     scene.joint_speed = 2.0;
     note("arm.joint_speed", "no motion long enough to time: the shipped scenes' speed");
+  } else if (const auto fitted = fit_speed(timed); fitted) {
+    scene.joint_speed = significant(*fitted, 3);
+    note(
+        "arm.joint_speed",
+        "rad/s, fitted to " + std::to_string(timed.size()) +
+            " successful motions: time = farthest joint's travel / speed + the answer's delay");
   } else {
     scene.joint_speed = significant(median(speeds), 3);
     note(
@@ -1490,7 +1544,12 @@ void Deriver::header_lines()
   std::vector<std::string> & h = out_.header;
   std::string when;
   if (task_.start_stamp_ns) {
-    when = ", started at " + fixed(seconds(*task_.start_stamp_ns), 3) + " s since the epoch";
+    const std::time_t start = static_cast<std::time_t>(*task_.start_stamp_ns / kSecondNs);
+    std::tm local{};
+    localtime_r(&start, &local);
+    char text[64];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    when = std::string(", started ") + text;
   }
   h.push_back(
       "Derived by quorvel scene from task " + std::to_string(source_.number) + " of " +
