@@ -129,7 +129,8 @@ std::vector<std::string> step_differences(const Step & a, const Step & b)
 {
   std::vector<std::string> fields;
   if (a.kind != b.kind) {
-    fields.push_back("kind");
+    // Steps of different kinds: their other fields mean different things.
+    return {"kind"};
   }
   if (a.service != b.service) {
     fields.push_back("service");

@@ -138,6 +138,9 @@ TEST(Steps, the_first_step_that_differs_is_found_with_the_fields_that_differ)
   EXPECT_EQ(quorvel_bag::first_parting(a, b), 6u);
   EXPECT_EQ(quorvel_bag::first_parting(b, a), 6u);
   b = a;
+  b[5].kind = TaskEvent::RECOVERY_ENDED;
+  EXPECT_EQ(quorvel_bag::step_differences(a[5], b[5]), (std::vector<std::string>{"kind"}));
+  b = a;
   b[6].outcome = "canceled";
   b[6].error_code = 0;
   EXPECT_EQ(

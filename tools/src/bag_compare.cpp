@@ -22,7 +22,7 @@ namespace
 // Steps shown before the one where the tasks part, and after it.
 constexpr std::size_t kContextBefore = 3;
 constexpr std::size_t kContextAfter = 2;
-constexpr std::size_t kColumnWidth = 58;
+constexpr std::size_t kColumnWidth = 64;
 
 struct Side
 {

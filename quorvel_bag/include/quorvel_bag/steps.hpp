@@ -43,8 +43,9 @@ struct Step
 /// The steps of `task`, one per event in seq order.
 std::vector<Step> task_steps(const TaskRecord & task);
 
-/// The fields in which two steps differ ("kind", "status", "chosen", ...), in a fixed order;
-/// empty when they are the same. Grab positions count as the same within 1e-6.
+/// The fields in which two steps differ ("status", "item chosen", ...), in a fixed order; only
+/// "kind" for steps of different kinds; empty when they are the same. Grab positions count as
+/// the same within 1e-6.
 std::vector<std::string> step_differences(const Step & a, const Step & b);
 
 /// Where two step lists part: the index of the first step that differs, or the length of the
