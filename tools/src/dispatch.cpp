@@ -29,7 +29,9 @@ const char kUsage[] =
     "  status     show which of the supervisor's endpoints are up\n"
     "  dashboard  serve a live page of the supervisor on http://127.0.0.1:8765/\n"
     "  record     record the task events and the arm's topics into a ROS 2 bag\n"
-    "  bag        what a recorded bag holds (info, events), the rebuild of its metadata (reindex)\n"
+    "  bag        what a recorded bag holds (info, events), the rebuild of its metadata (reindex),\n"
+    "             two recorded tasks step by step (compare)\n"
+    "  scene      an arm_sim scene that plays a recorded task again (scene --from BAG)\n"
     "\n"
     "'quorvel <command> --help' describes a command. Arguments after --ros-args go to the\n"
     "ROS client library; ROS_DOMAIN_ID and ROS_LOCALHOST_ONLY choose the network as for any\n"
@@ -139,6 +141,9 @@ ExitCode run_cli(int argc, char ** argv)
   }
   if (command == "bag") {
     return run_offline_command(command, rest, parse_bag, kBagUsage, run_bag);
+  }
+  if (command == "scene") {
+    return run_scene(rest);
   }
   std::cerr << "quorvel: unknown command '" << command << "'\n\n" << kUsage;
   return ExitCode::kUsage;
