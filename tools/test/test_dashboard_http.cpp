@@ -27,7 +27,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include "dashboard_server.hpp"
+#include "dashboard/server.hpp"
 
 namespace quorvel_tools
 {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dashboard_model.hpp"
+#include "dashboard/model.hpp"
 
 namespace quorvel_tools
 {

@@ -18,8 +18,8 @@
 #include <rclcpp_action/rclcpp_action.hpp>
 
 #include "commands.hpp"
-#include "dashboard_hub.hpp"
-#include "dashboard_server.hpp"
+#include "dashboard/hub.hpp"
+#include "dashboard/server.hpp"
 #include "endpoint_probes.hpp"
 #include "quorvel_interfaces/action/arm_task.hpp"
 #include "quorvel_protocol/msg/trashes.hpp"

@@ -1,4 +1,4 @@
-#include "dashboard_server.hpp"
+#include "dashboard/server.hpp"
 
 #include <arpa/inet.h>
 #include <pthread.h>

@@ -1,8 +1,8 @@
 // What quorvel dashboard knows about the supervisor, built from its task events and the arm's
 // topics, and handed to the page as JSON sections. Pure: no ROS calls, no clock, no locks; the
 // caller passes wall-clock times in milliseconds and serialises access (DashboardHub does).
-#ifndef QUORVEL_TOOLS__DASHBOARD_MODEL_HPP_
-#define QUORVEL_TOOLS__DASHBOARD_MODEL_HPP_
+#ifndef QUORVEL_TOOLS__DASHBOARD__MODEL_HPP_
+#define QUORVEL_TOOLS__DASHBOARD__MODEL_HPP_
 
 #include <array>
 #include <cstddef>
@@ -249,4 +249,4 @@ std::string json_text(const nlohmann::json & value);
 
 }  // namespace quorvel_tools
 
-#endif  // QUORVEL_TOOLS__DASHBOARD_MODEL_HPP_
+#endif  // QUORVEL_TOOLS__DASHBOARD__MODEL_HPP_

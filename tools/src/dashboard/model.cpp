@@ -1,4 +1,4 @@
-#include "dashboard_model.hpp"
+#include "dashboard/model.hpp"
 
 #include <algorithm>
 #include <cmath>

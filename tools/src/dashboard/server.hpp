@@ -1,8 +1,8 @@
 // The HTTP side of quorvel dashboard: serves the page, its state and a stream of changes, and
 // passes the two buttons on to the ROS side. Refuses requests addressed to any other host name
 // (DNS rebinding) and button presses without the start-up token.
-#ifndef QUORVEL_TOOLS__DASHBOARD_SERVER_HPP_
-#define QUORVEL_TOOLS__DASHBOARD_SERVER_HPP_
+#ifndef QUORVEL_TOOLS__DASHBOARD__SERVER_HPP_
+#define QUORVEL_TOOLS__DASHBOARD__SERVER_HPP_
 
 #include <chrono>
 #include <cstdint>
@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "dashboard_hub.hpp"
+#include "dashboard/hub.hpp"
 
 namespace httplib
 {
@@ -97,4 +97,4 @@ private:
 
 }  // namespace quorvel_tools
 
-#endif  // QUORVEL_TOOLS__DASHBOARD_SERVER_HPP_
+#endif  // QUORVEL_TOOLS__DASHBOARD__SERVER_HPP_
