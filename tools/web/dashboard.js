@@ -137,7 +137,7 @@
 
   // A stream can die without an error (a laptop that slept, a proxy): watch for silence.
   setInterval(function () {
-    if (connected && Date.now() - lastMessage > SILENCE_MS) {
+    if (!replay && connected && Date.now() - lastMessage > SILENCE_MS) {
       setLink(false, 'reconnecting\u2026');
       connect();
     }
@@ -892,8 +892,8 @@
       var band = svg('rect', { x: fx(a), y: T, width: fx(b - a), height: ph, 'class': 'pl-recovery' });
       band.appendChild(svg('title', {}, 'recovery' + (r.what ? ' (' + r.what + ')' : '')));
       root.appendChild(band);
-      root.appendChild(svg('text', { x: fx(a + 4), y: T + 22, 'class': 'pl-recovery-label' },
-        'recovery' + (r.what ? ': ' + r.what : '')));
+      root.appendChild(svg('text', { x: fx(a + 4), y: T + 20, 'class': 'pl-recovery-label' },
+        'recovery' + (r.what ? ' (' + r.what + ')' : '')));
     });
     (p.abnormal || []).forEach(function (r) {
       var a = X(r.from_ms), b = Math.max(X(spanEnd(r)), a + 2);
@@ -1007,7 +1007,7 @@
     getJson('/api/replay').then(function (info) {
       replay.info = info;
       everConnected = true;
-      setLink(true, 'recording');
+      setLink(true, 'paused');
       $('player-bag').textContent = info.bag;
       var select = $('player-task');
       clear(select);
@@ -1146,8 +1146,10 @@
     slider.value = Math.round((replay.at - replay.begin) / 1e6);
     $('player-time').textContent = '+' + ((replay.at - replay.begin) / 1e9).toFixed(1) + ' s / ' +
       (span / 1e9).toFixed(1) + ' s';
-    $('player-play').innerHTML = '';
     $('player-play').textContent = replay.playing ? '\u275a\u275a pause' : '\u25b6 play';
+    if (connected) {
+      $('link-text').textContent = replay.playing ? 'playing ' + replay.speed + '\u00d7' : 'paused';
+    }
     document.querySelectorAll('.speed').forEach(function (button) {
       button.classList.toggle('active', Number(button.dataset.speed) === replay.speed);
     });
@@ -1170,7 +1172,7 @@
     var at = Math.round(replay.at);
     getJson('/api/replay/state?at=' + at).then(function (data) {
       replay.busy = false;
-      if (!connected) { setLink(true, 'recording'); }
+      if (!connected) { setLink(true, 'paused'); updatePlayer(); }
       showState(data);
       if (replay.again) { replay.again = false; requestState(); }
     }).catch(function () {
@@ -1207,7 +1209,7 @@
     });
     if (current) {
       followTimeline = false;
-      var top = current.offsetTop - list.offsetTop;
+      var top = current.offsetTop;
       if (top < list.scrollTop || top + current.offsetHeight > list.scrollTop + list.clientHeight) {
         list.scrollTop = Math.max(0, top - list.clientHeight / 2);
       }
