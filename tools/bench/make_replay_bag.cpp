@@ -12,8 +12,8 @@ int main(int argc, char ** argv)
     return 2;
   }
   try {
-    const auto traffic =
-        replay_fixture::desk_traffic(static_cast<std::size_t>(std::atoi(argv[2])), 1'765'171'339'000'000'000);
+    const auto traffic = replay_fixture::desk_traffic(
+        static_cast<std::size_t>(std::atoi(argv[2])), 1'765'171'339'000'000'000);
     replay_fixture::write_bag(argv[1], traffic);
     std::cout << "make_replay_bag: " << traffic.size() << " messages in " << argv[1] << std::endl;
   } catch (const std::exception & error) {

@@ -310,14 +310,13 @@ void write_bag(const std::filesystem::path & dir, const std::vector<Received> & 
   quorvel_bag::BagWriter writer(dir);
   std::map<std::string, std::int64_t> ids;
   for (const Received & r : traffic) {
-    const std::vector<std::uint8_t> bytes = std::visit(
-        [](const auto & message) { return serialize(message); }, r.message.message);
+    const std::vector<std::uint8_t> bytes =
+        std::visit([](const auto & message) { return serialize(message); }, r.message.message);
     auto found = ids.find(r.topic);
     if (found == ids.end()) {
       const std::string type = std::visit(
           [](const auto & message) {
-            return std::string(
-                rosidl_generator_traits::name<std::decay_t<decltype(message)>>());
+            return std::string(rosidl_generator_traits::name<std::decay_t<decltype(message)>>());
           },
           r.message.message);
       quorvel_bag::TopicMetadata topic;

@@ -587,7 +587,8 @@ TEST(DashboardReplay, ServesTheRecordingAndRefusesEveryChange)
 
   Child dashboard = start_dashboard({"--bag", bag, "--port", std::to_string(kReplayPort)});
   const auto url = dashboard.wait_for(
-      "dashboard: http://127\\.0\\.0\\.1:" + std::to_string(kReplayPort) + "/\\?token=([0-9a-f]{32})\n",
+      "dashboard: http://127\\.0\\.0\\.1:" + std::to_string(kReplayPort) +
+          "/\\?token=([0-9a-f]{32})\n",
       30s);
   ASSERT_TRUE(url) << dashboard.output();
   const std::string token = (*url)[1];
@@ -605,8 +606,9 @@ TEST(DashboardReplay, ServesTheRecordingAndRefusesEveryChange)
   EXPECT_FALSE(json_of(cli.Get("/api/replay/state?at=" + std::to_string(at))).contains("plot"));
   // Without a moment: the end of the recording.
   EXPECT_EQ(json_of(cli.Get("/api/state"))["outcomes"]["items"].size(), 3U);
-  EXPECT_EQ(json_of(cli.Get("/api/replay/task?index=2"))["events"].size(),
-            info["tasks"][2]["events"].get<std::size_t>());
+  EXPECT_EQ(
+      json_of(cli.Get("/api/replay/task?index=2"))["events"].size(),
+      info["tasks"][2]["events"].get<std::size_t>());
   for (const auto & [path, status] : std::vector<std::pair<std::string, int>>{
            {"/api/replay/task?index=3", 404},
            {"/api/replay/task?index=-1", 400},

@@ -429,13 +429,16 @@ TEST(DashboardModel, ThePlotFollowsTheTaskAndStaysBounded)
   TaskEvent release = with(s.event(TaskEvent::MOTION_SENT, 1200), "arm_release", "release_joints");
   release.target_joints = {1.5, -0.3};
   model.on_task_event(release);
-  TaskEvent failed = with(s.event(TaskEvent::MOTION_ANSWERED, 1700), "arm_release", "release_joints");
+  TaskEvent failed =
+      with(s.event(TaskEvent::MOTION_ANSWERED, 1700), "arm_release", "release_joints");
   failed.status = 102100014;
   model.on_task_event(failed);
-  model.on_task_event(with(s.event(TaskEvent::RECOVERY_STARTED, 1710), "arm_release", "release recover"));
+  model.on_task_event(
+      with(s.event(TaskEvent::RECOVERY_STARTED, 1710), "arm_release", "release recover"));
   model.on_arm_state(true, kT0 + 1720);
   model.on_arm_state(false, kT0 + 2700);
-  TaskEvent position = with(s.event(TaskEvent::RECOVERY_POSITION, 3000), "", "recover_movej_release_pos");
+  TaskEvent position =
+      with(s.event(TaskEvent::RECOVERY_POSITION, 3000), "", "recover_movej_release_pos");
   position.target_joints = {0.2, 0.4};
   position.outcome = "not reached";
   model.on_task_event(position);

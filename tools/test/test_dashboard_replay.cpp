@@ -112,8 +112,9 @@ TEST_F(Replay, AnyMomentInAnyOrderShowsWhatTheLivePageShowedThen)
   // The end of the recording is the end of the live run.
   EXPECT_EQ(replay.snapshot_at(replay.duration_ns()), live_state(*traffic_, end));
   // Moments outside the recording are its edges.
-  EXPECT_EQ(replay.snapshot_at(replay.duration_ns() + 5'000'000'000)["task"],
-            live_state(*traffic_, end)["task"]);
+  EXPECT_EQ(
+      replay.snapshot_at(replay.duration_ns() + 5'000'000'000)["task"],
+      live_state(*traffic_, end)["task"]);
   EXPECT_FALSE(replay.snapshot_at(-5'000'000'000)["task"]["known"].get<bool>());
   EXPECT_FALSE(replay.snapshot_at(0, false).contains("plot"));
 }
@@ -146,8 +147,9 @@ TEST_F(Replay, TheTasksTheirEventsAndTheirPlots)
   EXPECT_EQ(plot["goal_id"], third["goal_id"]);
   EXPECT_EQ(plot["names"], Json({"joint1", "joint2", "joint3", "joint4", "joint5"}));
   EXPECT_GT(plot["samples"].size(), 30U);
-  EXPECT_EQ(plot["samples"].back()[0], plot["ended_ms"].get<std::int64_t>() -
-                                           plot["started_ms"].get<std::int64_t>());
+  EXPECT_EQ(
+      plot["samples"].back()[0],
+      plot["ended_ms"].get<std::int64_t>() - plot["started_ms"].get<std::int64_t>());
   ASSERT_EQ(plot["recoveries"].size(), 1U);
   EXPECT_EQ(plot["recoveries"][0]["what"], "recover: recovered");
   ASSERT_EQ(plot["recovery_positions"].size(), 1U);
@@ -157,11 +159,14 @@ TEST_F(Replay, TheTasksTheirEventsAndTheirPlots)
   EXPECT_FALSE(plot["abnormal"][0]["to_ms"].is_null());
   std::vector<std::string> motions;
   for (const Json & m : plot["motions"]) {
-    motions.push_back(m["name"].get<std::string>() + (m["recovery"].get<bool>() ? "*" : "") + " " +
-                      std::to_string(m["status"].get<int>()));
+    motions.push_back(
+        m["name"].get<std::string>() + (m["recovery"].get<bool>() ? "*" : "") + " " +
+        std::to_string(m["status"].get<int>()));
   }
-  EXPECT_EQ(motions, std::vector<std::string>({"grab_pose 102100010", "recover_movej_pos2* 102100000",
-                                               "observe_joints 102100000"}));
+  EXPECT_EQ(
+      motions,
+      std::vector<std::string>(
+          {"grab_pose 102100010", "recover_movej_pos2* 102100000", "observe_joints 102100000"}));
   EXPECT_FALSE(replay.task_detail(6));
 }
 

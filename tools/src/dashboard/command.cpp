@@ -113,7 +113,8 @@ DashboardOptions parse_dashboard(const std::vector<std::string> & args)
     }
   }
   if (!options.bag.empty() && !live_only.empty()) {
-    throw UsageError(live_only + " is for the live page; a recording (--bag) talks to no supervisor");
+    throw UsageError(
+        live_only + " is for the live page; a recording (--bag) talks to no supervisor");
   }
   return options;
 }
@@ -342,16 +343,14 @@ ExitCode run_dashboard(const DashboardOptions & options, Session & session)
       kJointAngleTopic,
       rclcpp::QoS(10).best_effort(),
       [&hub](const std::shared_ptr<const sensor_msgs::msg::JointState> message) {
-        hub.update(
-            [&message](DashboardModel & model) { feed_joints(model, *message, wall_ms()); });
+        hub.update([&message](DashboardModel & model) { feed_joints(model, *message, wall_ms()); });
       });
   auto surroundings = node->create_subscription<quorvel_protocol::msg::Trashes>(
       kEnvDetectTopic,
       rclcpp::QoS(10).best_effort(),
       [&hub](const std::shared_ptr<const quorvel_protocol::msg::Trashes> message) {
-        hub.update([&message](DashboardModel & model) {
-          feed_surroundings(model, *message, wall_ms());
-        });
+        hub.update(
+            [&message](DashboardModel & model) { feed_surroundings(model, *message, wall_ms()); });
       });
   // The dashboard's own subscriptions must not make those topics look served.
   const std::vector<EndpointProbe> probes = make_supervisor_probes(

@@ -19,8 +19,7 @@ constexpr std::int32_t kArmSuccess = 102100000;
 
 bool is_frequent(Section section)
 {
-  return section == Section::kArm || section == Section::kSurroundings ||
-         section == Section::kPlot;
+  return section == Section::kArm || section == Section::kSurroundings || section == Section::kPlot;
 }
 
 std::int64_t stamp_ms(const TaskEvent & event)
@@ -711,8 +710,8 @@ void DashboardModel::plot_event(const TaskEvent & event)
     case TaskEvent::RECOVERY_ENDED:
       if (!plot_recoveries_.empty() && !plot_recoveries_.back().to_ms) {
         plot_recoveries_.back().to_ms = at;
-        plot_recoveries_.back().what += (plot_recoveries_.back().what.empty() ? "" : ": ") +
-                                        clip(event.outcome);
+        plot_recoveries_.back().what +=
+            (plot_recoveries_.back().what.empty() ? "" : ": ") + clip(event.outcome);
       }
       break;
     case TaskEvent::TASK_ENDED:

@@ -139,7 +139,8 @@ void BagReplay::apply_range(DashboardModel & model, std::int64_t from_ns, std::i
   quorvel_bag::MessageCursor cursor = reader_->messages(filter);
   quorvel_bag::BagMessage message;
   while (cursor.next(message)) {
-    apply(model, decode_feed(feed_topic(message.topic->name, message.topic->type), message, label()));
+    apply(
+        model, decode_feed(feed_topic(message.topic->name, message.topic->type), message, label()));
   }
 }
 
@@ -210,7 +211,8 @@ nlohmann::json BagReplay::info() const
         {"duration_s", duration ? nlohmann::json(*duration) : nlohmann::json(nullptr)},
         {"finished", task.finished()},
         {"outcome", task.outcome},
-        {"error_code", task.error_code ? nlohmann::json(*task.error_code) : nlohmann::json(nullptr)},
+        {"error_code",
+         task.error_code ? nlohmann::json(*task.error_code) : nlohmann::json(nullptr)},
         {"error_meaning", task.error_code ? task_error_meaning(*task.error_code) : ""},
         {"steps", task.steps},
         {"given_up", task.given_up.size()},

@@ -62,17 +62,16 @@ ExitCode run_dashboard_replay(const DashboardOptions & options)
   const std::string what = "quorvel dashboard: reading bag '" + options.bag + "'";
   std::unique_ptr<BagReplay> replay;
   try {
-    replay = std::make_unique<BagReplay>(
-        options.bag, [&](std::uint64_t done, std::uint64_t total) {
-          if (g_interrupts.load() > 0) {
-            throw Interrupted{};
-          }
-          const double percent = total > 0 ? 100.0 * static_cast<double>(done) / total : 100.0;
-          char detail[96];
-          std::snprintf(
-              detail, sizeof detail, ", %.0f%% of %s messages", percent, thousands(total).c_str());
-          progress.update(what, detail);
-        });
+    replay = std::make_unique<BagReplay>(options.bag, [&](std::uint64_t done, std::uint64_t total) {
+      if (g_interrupts.load() > 0) {
+        throw Interrupted{};
+      }
+      const double percent = total > 0 ? 100.0 * static_cast<double>(done) / total : 100.0;
+      char detail[96];
+      std::snprintf(
+          detail, sizeof detail, ", %.0f%% of %s messages", percent, thousands(total).c_str());
+      progress.update(what, detail);
+    });
   } catch (const Interrupted &) {
     progress.clear();
     std::cerr << "quorvel dashboard: stopped while reading the bag" << std::endl;
@@ -102,9 +101,8 @@ ExitCode run_dashboard_replay(const DashboardOptions & options)
       replay->tasks().size(),
       thousands(replay->message_count()).c_str(),
       load_s);
-  std::cerr << "quorvel dashboard: playing bag '" << replay->label() << "' (" << summary
-            << ") on " << options.bind << " port " << options.port << "; Ctrl-C stops"
-            << std::endl;
+  std::cerr << "quorvel dashboard: playing bag '" << replay->label() << "' (" << summary << ") on "
+            << options.bind << " port " << options.port << "; Ctrl-C stops" << std::endl;
   if (replay->tasks().empty()) {
     std::cerr << "quorvel dashboard: the bag holds no task events: the page shows the arm's "
                  "topics over the whole recording"

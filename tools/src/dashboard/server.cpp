@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
-#include <functional>
-#include <optional>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <optional>
 #include <random>
 
 #include <httplib.h>

@@ -97,8 +97,8 @@ private:
   void add_live_routes();
   void add_replay_routes();
 
-  DashboardHub * hub_ = nullptr;       // live
-  BagReplay * replay_ = nullptr;       // replay
+  DashboardHub * hub_ = nullptr;  // live
+  BagReplay * replay_ = nullptr;  // replay
   const std::string token_;
   const ButtonHandler on_button_;
   const Settings settings_;
