@@ -10,6 +10,7 @@
 #   dashboard_replay_load_s        from the start of quorvel dashboard --bag to its page being
 #                                  served (the bag read and checked whole, the model's copies
 #                                  made)
+#   dashboard_replay_rss_mb        its resident memory after the looks
 # No ROS graph is involved.
 set -euo pipefail
 
@@ -46,7 +47,7 @@ until grep -qs '^dashboard: http' "$work/dashboard.log"; do
 done
 loaded=$(date +%s.%N)
 
-/usr/bin/python3 - "$port" "$start" "$loaded" <<'PY'
+/usr/bin/python3 - "$port" "$start" "$loaded" "$pid" <<'PY'
 import http.client
 import json
 import random
@@ -54,7 +55,7 @@ import statistics
 import sys
 import time
 
-port, start, loaded = int(sys.argv[1]), float(sys.argv[2]), float(sys.argv[3])
+port, start, loaded, pid = int(sys.argv[1]), float(sys.argv[2]), float(sys.argv[3]), sys.argv[4]
 
 
 def get(path):
@@ -92,5 +93,8 @@ print('80-replay: %d looks: median %.1f ms, p95 %.1f ms, max %.1f ms (%d message
 print('BENCH dashboard_replay_seek_ms %.1f ms' % statistics.median(times))
 print('BENCH dashboard_replay_seek_p95_ms %.1f ms' % times[int(len(times) * 0.95)])
 print('BENCH dashboard_replay_load_s %.2f s' % (loaded - start))
+with open('/proc/%s/status' % pid) as status:
+    rss_kb = next(int(line.split()[1]) for line in status if line.startswith('VmRSS:'))
+print('BENCH dashboard_replay_rss_mb %.1f MB' % (rss_kb / 1024.0))
 PY
 grep -h 'playing bag' "$work/dashboard.log" | sed 's/^/80-replay: /' >&2
