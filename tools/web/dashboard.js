@@ -1047,6 +1047,25 @@
     });
     $('player-next').addEventListener('click', function () { step(1); });
     $('player-prev').addEventListener('click', function () { step(-1); });
+    // Space plays or pauses, the arrow keys step, unless a control of its own has the keys.
+    document.addEventListener('keydown', function (event) {
+      var tag = event.target && event.target.tagName;
+      if (!replay.info || tag === 'SELECT' || tag === 'INPUT' || event.altKey || event.ctrlKey ||
+          event.metaKey) {
+        return;
+      }
+      if (event.key === ' ') {
+        if (tag === 'BUTTON') { return; }  // the focused button takes its own space
+        $('player-play').click();
+      } else if (event.key === 'ArrowRight') {
+        step(1);
+      } else if (event.key === 'ArrowLeft') {
+        step(-1);
+      } else {
+        return;
+      }
+      event.preventDefault();
+    });
     document.querySelectorAll('.speed').forEach(function (button) {
       button.addEventListener('click', function () {
         replay.speed = Number(button.dataset.speed);
