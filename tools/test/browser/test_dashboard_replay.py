@@ -71,12 +71,18 @@ def differences(a, b, path=''):
 
 
 def screenshot(driver, path, width):
+    """The whole page at `width`, the window just as tall as the page."""
     driver.set_window_size(width, 1000)
     time.sleep(0.3)
-    full = driver.execute_script('return document.documentElement.scrollHeight;')
-    inner = driver.execute_script('return window.innerHeight;')
-    driver.set_window_size(width, min(1000 + full - inner, 4000))
-    time.sleep(0.5)  # the plot redraws for the new width
+    for _ in range(4):
+        inner, bottom = driver.execute_script(
+            "return [window.innerHeight, Math.ceil(document.querySelector('.layout')"
+            ".getBoundingClientRect().bottom + window.scrollY)];")
+        if abs(inner - bottom) <= 1:
+            break
+        height = driver.get_window_size()['height']
+        driver.set_window_size(width, min(height + bottom - inner, 4000))
+        time.sleep(0.3)  # the plot redraws for the new size
     driver.save_screenshot(path)
     log('screenshot: %s' % path)
 
