@@ -174,6 +174,8 @@
   var followTimeline = true;
 
   function followIfWanted() {
+    // A recording keeps its current event in view instead.
+    if (replay) { markCurrent(); return; }
     var list = $('timeline');
     if (followTimeline) { list.scrollTop = list.scrollHeight; }
   }
