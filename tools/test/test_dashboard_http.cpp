@@ -620,6 +620,27 @@ TEST(DashboardReplay, ServesTheRecordingAndRefusesEveryChange)
     EXPECT_EQ(result->status, status) << path << ": " << result->body;
   }
 
+  // Pages looking at different moments at once each get the moment they asked for.
+  std::vector<std::thread> pages;
+  std::atomic<int> right{0};
+  const std::int64_t span = info["duration_ns"].get<std::int64_t>();
+  for (int page = 0; page < 4; ++page) {
+    pages.emplace_back([&right, span, page] {
+      auto own = client(kReplayPort);
+      for (int look = 0; look < 10; ++look) {
+        const std::int64_t moment = span / 41 * (page * 10 + look);
+        const Json seen = json_of(own.Get("/api/replay/state?at=" + std::to_string(moment)));
+        if (seen.is_object() && seen["replay"]["at_ns"] == moment) {
+          ++right;
+        }
+      }
+    });
+  }
+  for (std::thread & page : pages) {
+    page.join();
+  }
+  EXPECT_EQ(right.load(), 40);
+
   // Nothing to change: refused without the token as on the live page, and with it too.
   for (const std::string path : {"/api/task", "/api/cancel", "/api/state", "/"}) {
     const auto without = cli.Post(path, "", "application/json");
