@@ -119,10 +119,14 @@ struct DashboardOptions
   std::string bind = "127.0.0.1";
   std::string action = kDefaultAction;
   std::string detect_service = kDefaultDetectService;
+  std::string bag;  // a recording to play instead of the live topics
 };
 DashboardOptions parse_dashboard(const std::vector<std::string> & args);
 extern const char kDashboardUsage[];
 ExitCode run_dashboard(const DashboardOptions & options, Session & session);
+// Whether the arguments ask for a recording (--bag), which needs no ROS graph.
+bool dashboard_replays(const std::vector<std::string> & args);
+ExitCode run_dashboard_replay(const DashboardOptions & options);
 
 // ---- quorvel record ------------------------------------------------------------------------
 struct RecordOptions
