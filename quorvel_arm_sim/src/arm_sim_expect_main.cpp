@@ -19,7 +19,9 @@ const char kUsage[] =
     "\n"
     "SCENE is a shipped scene's name or a scene file. The first form prints the result the\n"
     "scene expects as shell assignments (scene, file, error_code, unable_grab_trashes, voice,\n"
-    "and recover_messages, picked, dropped when the scene sets them).\n"
+    "and recover_messages, picked, dropped when the scene sets them), then supervisor_args:\n"
+    "the `-p name:=value` arguments of its supervisor: block, and origin_goal, origin_task\n"
+    "when it names the recorded task it was derived from.\n"
     "\n"
     "The second form compares a run with it: FILE of --task is what `quorvel task` printed,\n"
     "--voice what `quorvel echo voice` printed, --recover what `quorvel echo recover` printed,\n"
@@ -68,6 +70,18 @@ int run(const std::vector<std::string> & args)
   if (files.empty()) {
     std::cout << "scene=" << scene.name << "\nfile=" << path << "\n"
               << quorvel_arm_sim::shell_lines(scene.expect);
+    // Names and numbers only: nothing here needs quoting beyond the double quotes.
+    std::string arguments;
+    for (const quorvel_arm_sim::SupervisorSetting & setting : scene.supervisor) {
+      arguments += (arguments.empty() ? "" : " ") + std::string("-p ") + setting.argument();
+    }
+    std::cout << "supervisor_args=\"" << arguments << "\"\n";
+    if (scene.origin && !scene.origin->goal.empty()) {
+      std::cout << "origin_goal=" << scene.origin->goal << "\n";
+    }
+    if (scene.origin && scene.origin->task) {
+      std::cout << "origin_task=" << *scene.origin->task << "\n";
+    }
     return 0;
   }
   if (files.count("--task") == 0) {

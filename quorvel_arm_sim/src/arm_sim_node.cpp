@@ -195,7 +195,7 @@ void ArmSimNode::on_tick()
   if (slow_tick || sim_->abnormal(t) != last_abnormal_) {
     publish_arm_state(t);
   }
-  if (slow_tick) {
+  if (slow_tick || environment_changed(t)) {
     publish_environment(t);
   }
 }
@@ -220,6 +220,10 @@ void ArmSimNode::deliver(double now)
     // Likewise an arm state that changed with an answer (a fault's abnormal state): a client
     // may look at it as soon as the answer is in.
     publish_arm_state(now);
+  }
+  if (environment_changed(now)) {
+    // Someone who appears with a call is seen from that call on, not up to 0.1 s later.
+    publish_environment(now);
   }
   for (const Answer & a : answers) {
     answer(a);
@@ -263,12 +267,20 @@ void ArmSimNode::answer(const Answer & a)
         trash.grab_pose.position.x = item.grab[0];
         trash.grab_pose.position.y = item.grab[1];
         trash.grab_pose.position.z = item.grab[2];
-        // Gripper pointing straight down: a half turn about y.
-        trash.grab_pose.orientation.x = 0.0;
-        trash.grab_pose.orientation.y = 1.0;
-        trash.grab_pose.orientation.z = 0.0;
-        trash.grab_pose.orientation.w = 0.0;
+        trash.grab_pose.orientation.x = item.grab_orientation[0];
+        trash.grab_pose.orientation.y = item.grab_orientation[1];
+        trash.grab_pose.orientation.z = item.grab_orientation[2];
+        trash.grab_pose.orientation.w = item.grab_orientation[3];
         trash.obb_pose.position = trash.grab_pose.position;
+        if (item.obb_position) {
+          trash.obb_pose.position.x = (*item.obb_position)[0];
+          trash.obb_pose.position.y = (*item.obb_position)[1];
+          trash.obb_pose.position.z = (*item.obb_position)[2];
+        }
+        trash.obb_pose.orientation.x = item.obb_orientation[0];
+        trash.obb_pose.orientation.y = item.obb_orientation[1];
+        trash.obb_pose.orientation.z = item.obb_orientation[2];
+        trash.obb_pose.orientation.w = item.obb_orientation[3];
         trash.obb_size.x = item.obb_size[0];
         trash.obb_size.y = item.obb_size[1];
         trash.obb_size.z = item.obb_size[2];
@@ -308,8 +320,18 @@ void ArmSimNode::publish_arm_state(double now)
   arm_state_pub_->publish(message);
 }
 
+bool ArmSimNode::environment_changed(double now) const
+{
+  const std::vector<EnvObject> objects = sim_->environment(now);
+  return objects.size() != last_environment_.size() ||
+         !std::equal(
+             objects.begin(), objects.end(), last_environment_.begin(),
+             [](const EnvObject & a, const EnvObject & b) { return a.x == b.x && a.y == b.y; });
+}
+
 void ArmSimNode::publish_environment(double now)
 {
+  last_environment_ = sim_->environment(now);
   quorvel_protocol::msg::Trashes message;
   message.header.stamp = get_clock()->now();
   message.header.frame_id = "map";

@@ -70,6 +70,7 @@ private:
   void publish_joints(double now);
   void publish_arm_state(double now);
   void publish_environment(double now);
+  bool environment_changed(double now) const;
   void print_events();
   Ticket remember(Service service, RequestId id);
   double now() const;
@@ -83,6 +84,8 @@ private:
   std::map<Ticket, std::pair<Service, RequestId>> pending_;
   std::uint64_t ticks_ = 0;
   bool last_abnormal_ = false;
+  // The objects last published, to publish a change at once.
+  std::vector<EnvObject> last_environment_;
 
   rclcpp::Service<DetectTrash>::SharedPtr detect_service_;
   rclcpp::Service<ArmGrab>::SharedPtr grab_service_;

@@ -68,9 +68,13 @@ Joints stop_short(const Joints & start, const Joints & target, std::size_t joint
   if (joint >= kJointCount) {
     return end;
   }
+  // Short on the side the joint comes from; a joint that has nowhere to go sags below its
+  // target. Either way it ends exactly `by` off, even if that takes it back past its start:
+  // a posture the arm could not hold must be played as it was, also when the arm already
+  // stood at its target.
   const double distance = target[joint] - start[joint];
-  const double shortened = std::max(0.0, std::abs(distance) - std::abs(by));
-  end[joint] = start[joint] + std::copysign(shortened, distance);
+  const double side = distance > 0.0 ? 1.0 : (distance < 0.0 ? -1.0 : 1.0);
+  end[joint] = target[joint] - side * std::abs(by);
   return end;
 }
 

@@ -2,8 +2,11 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <initializer_list>
@@ -213,7 +216,11 @@ void read_table(const SceneReader & r, const YAML::Node & table, Scene & scene)
   for (std::size_t i = 0; i < items.size(); ++i) {
     const std::string path = "table.items[" + std::to_string(i) + "]";
     const YAML::Node node = items[i];
-    r.only_keys(node, path, {"name", "type", "grab", "obb_size", "stuck"});
+    r.only_keys(
+        node,
+        path,
+        {"name", "type", "grab", "grab_orientation", "obb_position", "obb_orientation", "obb_size",
+         "stuck"});
     Item item;
     const YAML::Node name = r.required(node, path, "name");
     item.name = r.text(name, path + ".name");
@@ -228,6 +235,19 @@ void read_table(const SceneReader & r, const YAML::Node & table, Scene & scene)
     }
     const auto grab = r.numbers(r.required(node, path, "grab"), path + ".grab", 3);
     std::copy(grab.begin(), grab.end(), item.grab.begin());
+    if (node["grab_orientation"]) {
+      const auto turn = r.numbers(node["grab_orientation"], path + ".grab_orientation", 4);
+      std::copy(turn.begin(), turn.end(), item.grab_orientation.begin());
+    }
+    if (node["obb_position"]) {
+      const auto centre = r.numbers(node["obb_position"], path + ".obb_position", 3);
+      item.obb_position.emplace();
+      std::copy(centre.begin(), centre.end(), item.obb_position->begin());
+    }
+    if (node["obb_orientation"]) {
+      const auto turn = r.numbers(node["obb_orientation"], path + ".obb_orientation", 4);
+      std::copy(turn.begin(), turn.end(), item.obb_orientation.begin());
+    }
     if (node["obb_size"]) {
       const auto size = r.numbers(node["obb_size"], path + ".obb_size", 3);
       std::copy(size.begin(), size.end(), item.obb_size.begin());
@@ -283,6 +303,7 @@ Fault read_fault(const SceneReader & r, const YAML::Node & node, std::size_t ind
        "at",
        "status",
        "errmsg",
+       "latency",
        "never_answer",
        "abnormal",
        "stop_short",
@@ -328,6 +349,7 @@ Fault read_fault(const SceneReader & r, const YAML::Node & node, std::size_t ind
     }
   };
   needs_call("status");
+  needs_call("latency");
   needs_call("never_answer");
   needs_call("stop_short");
   if (node["status"]) {
@@ -340,8 +362,17 @@ Fault read_fault(const SceneReader & r, const YAML::Node & node, std::size_t ind
     }
     fault.errmsg = r.text(node["errmsg"], path + ".errmsg");
   }
+  if (node["latency"]) {
+    fault.latency = r.number(node["latency"], path + ".latency");
+    if (*fault.latency < 0.0) {
+      r.fail(node["latency"], path + ".latency", "must be 0 or more seconds, got " + node["latency"].Scalar());
+    }
+  }
   if (node["never_answer"]) {
     fault.never_answer = r.boolean(node["never_answer"], path + ".never_answer");
+    if (fault.never_answer && fault.latency) {
+      r.fail(node["latency"], path + ".latency", "an answer that never comes has no latency");
+    }
     if (fault.never_answer && fault.service != Service::kDetect) {
       r.fail(
           node["never_answer"],
@@ -388,15 +419,81 @@ Fault read_fault(const SceneReader & r, const YAML::Node & node, std::size_t ind
     detail.seconds = optional_duration(r, object, key);
     fault.env_object = detail;
   }
-  if (!fault.status && !fault.never_answer && !fault.abnormal && !fault.stop_short &&
-      !fault.short_feedback && !fault.env_object) {
+  if (!fault.status && !fault.latency && !fault.never_answer && !fault.abnormal &&
+      !fault.stop_short && !fault.short_feedback && !fault.env_object) {
     r.fail(
         node,
         path,
-        "has no effect: give status, never_answer, abnormal, stop_short, short_feedback or "
-        "env_object");
+        "has no effect: give status, latency, never_answer, abnormal, stop_short, "
+        "short_feedback or env_object");
   }
   return fault;
+}
+
+void read_supervisor(const SceneReader & r, const YAML::Node & node, Scene & scene)
+{
+  r.expect_map(node, "supervisor");
+  const auto & parameters = supervisor_parameters();
+  std::string allowed;
+  for (const SupervisorParameter & parameter : parameters) {
+    allowed += (allowed.empty() ? "" : ", ") + std::string(parameter.name);
+  }
+  for (const auto & entry : node) {
+    const std::string key = entry.first.Scalar();
+    const std::string path = "supervisor." + key;
+    const auto parameter = std::find_if(
+        parameters.begin(), parameters.end(), [&key](const SupervisorParameter & p) {
+          return key == p.name;
+        });
+    if (parameter == parameters.end()) {
+      r.fail(entry.first, path, "unknown key (allowed here: " + allowed + ")");
+    }
+    SupervisorSetting setting;
+    setting.name = key;
+    setting.integer = parameter->integer;
+    if (parameter->integer) {
+      setting.int_value = r.integer(
+          entry.second,
+          path,
+          static_cast<long long>(parameter->low),
+          static_cast<long long>(parameter->high));
+    } else {
+      setting.double_value = r.number(entry.second, path);
+      const bool too_low = parameter->low_open ? !(setting.double_value > parameter->low)
+                                               : setting.double_value < parameter->low;
+      if (too_low || setting.double_value > parameter->high) {
+        std::ostringstream range;
+        range << (parameter->low_open ? "must be greater than " : "must be at least ")
+              << parameter->low << " and at most " << parameter->high << ", got "
+              << entry.second.Scalar();
+        r.fail(entry.second, path, range.str());
+      }
+    }
+    scene.supervisor.push_back(setting);
+  }
+}
+
+void read_origin(const SceneReader & r, const YAML::Node & node, Scene & scene)
+{
+  r.only_keys(node, "origin", {"bag", "task", "goal"});
+  Origin origin;
+  if (node["bag"]) {
+    origin.bag = r.text(node["bag"], "origin.bag");
+  }
+  if (node["task"]) {
+    origin.task = static_cast<int>(r.integer(node["task"], "origin.task", 1, kInt32Max));
+  }
+  if (node["goal"]) {
+    origin.goal = r.text(node["goal"], "origin.goal");
+    if (origin.goal.size() != 32 ||
+        origin.goal.find_first_not_of("0123456789abcdef") != std::string::npos) {
+      r.fail(
+          node["goal"],
+          "origin.goal",
+          "expected a goal id of 32 lower-case hex digits, got '" + origin.goal + "'");
+    }
+  }
+  scene.origin = origin;
 }
 
 void read_expect(const SceneReader & r, const YAML::Node & node, Expectation & expect)
@@ -443,6 +540,48 @@ std::string stem(const std::string & path)
 
 }  // namespace
 
+const std::vector<SupervisorParameter> & supervisor_parameters()
+{
+  // Counts and waits are integers (waits in ms); limits and distances are doubles.
+  static const std::vector<SupervisorParameter> parameters{
+      {"detect_frame_num", true, 1, false, 1000000},
+      {"arm_recover_count_threshold", true, 0, false, 1000000},
+      {"arm_movejoints_time_threshold", false, 0, true, 1000000},
+      {"detect_timeout_threshold", false, 0, true, 1000000},
+      {"position_radius_threshold", false, 0, true, 1000000},
+      {"grab_count_threshold", true, 1, false, 1000000},
+      {"init_detect_delay", true, 0, false, 3600000},
+      {"gripper_open_delay", true, 0, false, 3600000},
+      {"gripper_close_delay", true, 0, false, 3600000},
+      {"gripper_release_delay", true, 0, false, 3600000},
+      {"arm_voice_broadcast_delay", true, 0, false, 3600000},
+      {"recover_movej_delay", true, 0, false, 3600000},
+      {"env_stop_threshold", false, 0, true, 1000000},
+      {"angle_delta_threshold", false, 0, true, 1000000},
+  };
+  return parameters;
+}
+
+std::string SupervisorSetting::value_text() const
+{
+  if (integer) {
+    return std::to_string(int_value);
+  }
+  // Plain decimals with the fewest digits that read back as the same value, and always a
+  // decimal point: the supervisor takes "15" for an integer and refuses it.
+  char text[400];
+  for (int decimals = 1; decimals <= 17; ++decimals) {
+    std::snprintf(text, sizeof text, "%.*f", decimals, double_value);
+    if (std::strtod(text, nullptr) == double_value) {
+      return text;
+    }
+  }
+  std::snprintf(text, sizeof text, "%.17g", double_value);
+  return text;
+}
+
+std::string SupervisorSetting::argument() const { return name + ":=" + value_text(); }
+
 Scene parse_scene(const std::string & text, const std::string & file)
 {
   YAML::Node root;
@@ -462,13 +601,23 @@ Scene parse_scene(const std::string & text, const std::string & file)
         "a scene is a mapping with the keys arm, table, expect (and description, "
         "detect_latency, faults)");
   }
-  r.only_keys(root, "", {"description", "arm", "detect_latency", "table", "faults", "expect"});
+  r.only_keys(
+      root,
+      "",
+      {"description", "origin", "supervisor", "arm", "detect_latency", "table", "faults",
+       "expect"});
 
   Scene scene;
   scene.file = file;
   scene.name = stem(file);
   if (root["description"]) {
     scene.description = r.text(root["description"], "description");
+  }
+  if (root["origin"]) {
+    read_origin(r, root["origin"], scene);
+  }
+  if (root["supervisor"]) {
+    read_supervisor(r, root["supervisor"], scene);
   }
   read_arm(r, r.required(root, "", "arm"), scene);
   if (root["detect_latency"]) {
@@ -522,6 +671,9 @@ Scene scaled(Scene scene, double speed)
   for (Fault & fault : scene.faults) {
     if (fault.at) {
       *fault.at /= speed;
+    }
+    if (fault.latency) {
+      *fault.latency /= speed;
     }
     if (fault.abnormal && fault.abnormal->kind == Abnormality::Kind::kFor) {
       fault.abnormal->seconds /= speed;

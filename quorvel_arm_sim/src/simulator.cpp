@@ -79,13 +79,18 @@ void Simulator::detect_requested(double now, Ticket ticket)
   }
   const FaultPlan::Call call = plan_.count_call(Service::kDetect);
   const std::string label = "detect #" + std::to_string(call.number);
-  PendingDetect pending{ticket, label, now + scene_.detect_latency, kDetectSuccess, ""};
+  double latency = scene_.detect_latency;
+  PendingDetect pending{ticket, label, 0.0, kDetectSuccess, ""};
   bool never = false;
   for (const Fault * fault : call.faults) {
     const std::string origin = "fault " + std::to_string(fault->number) + ": " + label;
     if (fault->never_answer) {
       never = true;
       event(origin + " is never answered");
+    }
+    if (fault->latency) {
+      latency = *fault->latency;
+      event(origin + " answers after " + fixed(latency, 2) + " s");
     }
     if (fault->status) {
       pending.status = *fault->status;
@@ -99,8 +104,14 @@ void Simulator::detect_requested(double now, Ticket ticket)
     unanswered_.push_back(ticket);
     return;
   }
-  event(label + ": received -> answering in " + fixed(scene_.detect_latency, 2) + " s");
-  detections_.push_back(pending);
+  pending.due = now + latency;
+  event(label + ": received -> answering in " + fixed(latency, 2) + " s");
+  // Answered in the order they fall due: a slow answer holds no later one up.
+  const auto later = std::upper_bound(
+      detections_.begin(), detections_.end(), pending.due, [](double due, const PendingDetect & p) {
+        return due < p.due;
+      });
+  detections_.insert(later, pending);
 }
 
 void Simulator::grab_requested(double now, Ticket ticket, double x, double y, double z)
@@ -159,7 +170,7 @@ void Simulator::start_motion(
     const std::string & what,
     Joints target)
 {
-  if (motion_ && motion_->motion.arrived(now)) {
+  if (motion_ && motion_->answer_due(now)) {
     // Its answer is due and goes out before this request's.
     finish_motion();
   }
@@ -205,6 +216,10 @@ void Simulator::start_motion(
       event(
           origin + ": joint" + std::to_string(fault->stop_short->joint + 1) + " stops " +
           fixed(fault->stop_short->by, 3) + " short of its target");
+    }
+    if (fault->latency) {
+      motion.not_before = std::max(motion.not_before, now + *fault->latency);
+      event(origin + " answers no sooner than " + fixed(*fault->latency, 2) + " s after the request");
     }
     if (fault->abnormal) {
       motion.abnormal_after.push_back(*fault->abnormal);
@@ -256,7 +271,7 @@ void Simulator::finish_motion()
       motion.label + ": arrived at " + joints_text(joints_) + " -> answered " +
       status_text(motion.service, motion.status));
   ready_.push_back(Answer{motion.ticket, motion.service, motion.status, motion.errmsg, {}});
-  const double now = motion.motion.arrival_time();
+  const double now = motion.answer_time();
   const std::string cause = "after " + motion.label;
   std::vector<Abnormality> abnormal = std::move(motion.abnormal_after);
   motion_.reset();
@@ -295,7 +310,7 @@ std::vector<Answer> Simulator::advance(double now)
     }
     ready_.push_back(std::move(answer));
   }
-  if (motion_ && motion_->motion.arrived(now)) {
+  if (motion_ && motion_->answer_due(now)) {
     finish_motion();
   }
   expire(now);

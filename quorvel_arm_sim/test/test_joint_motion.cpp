@@ -33,18 +33,23 @@ TEST(JointMotionTest, ArrivesWhenTheFarthestJointHasCoveredItsDistance)
   EXPECT_DOUBLE_EQ(JointMotion(kObserve, kObserve, 2.0, 3.0).arrival_time(), 3.0);
 }
 
-TEST(JointMotionTest, StopShortLeavesOneJointShortButNeverBehindItsStart)
+TEST(JointMotionTest, StopShortLeavesOneJointExactlyThatFarFromItsTarget)
 {
   const Joints end = stop_short(kObserve, kRelease, 0, 0.1);
   EXPECT_NEAR(end[0], 1.4708, 1e-12);
   for (std::size_t i = 1; i < kJointCount; ++i) {
     EXPECT_EQ(end[i], kRelease[i]);
   }
-  // Moving the other way.
+  // Moving the other way: short on that side.
   EXPECT_NEAR(stop_short(kRelease, kObserve, 0, 0.1)[0], 0.1, 1e-12);
-  // Shorter than the stop: the joint does not move at all.
-  EXPECT_EQ(stop_short(kObserve, kRelease, 4, 0.3)[4], 0.0);
-  EXPECT_EQ(stop_short(kObserve, kRelease, 1, 5.0)[1], kObserve[1]);
+  // A posture the arm cannot hold: already at the target, or nearer to it than the stop, the
+  // joint still ends that far away (below a target it stands at, back towards where it came
+  // from otherwise).
+  EXPECT_NEAR(stop_short(kObserve, kRelease, 4, 0.3)[4], -0.3, 1e-12);
+  EXPECT_NEAR(stop_short(kRelease, kRelease, 2, 0.05)[2], 1.2 - 0.05, 1e-12);
+  EXPECT_NEAR(stop_short(kObserve, kRelease, 1, 5.0)[1], -0.35 - 5.0, 1e-12);
+  // A negative distance means the same as a positive one.
+  EXPECT_NEAR(stop_short(kObserve, kRelease, 0, -0.1)[0], 1.4708, 1e-12);
 }
 
 TEST(JointMotionTest, TargetsOtherThanFiveFiniteValuesAreRefusedWithAReason)

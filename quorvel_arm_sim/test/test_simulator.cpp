@@ -265,6 +265,24 @@ TEST_F(SimulatorTest, JointFaultsShowInTheFeedback)
   EXPECT_EQ(sim_->joint_feedback(now_ + 1.0).size(), 5u);
 }
 
+TEST_F(SimulatorTest, StopShortHoldsAJointOffTheTargetTheArmAlreadyStandsAt)
+{
+  // The recovery moves to the posture the arm stands at; the joint still ends off it.
+  Fault sag = fault_on(Service::kMoveJoints, 1);
+  sag.stop_short = StopShortFault{2, 0.05};
+  make({sag});
+  EXPECT_EQ(move(Service::kMoveJoints, kObserve).status, kStatusSuccess);
+  const std::vector<double> feedback = sim_->joint_feedback(now_);
+  ASSERT_EQ(feedback.size(), 5u);
+  EXPECT_NEAR(feedback[2], kObserve[2] - 0.05, 1e-9);
+  for (const std::size_t joint : {0u, 1u, 3u, 4u}) {
+    EXPECT_DOUBLE_EQ(feedback[joint], kObserve[joint]) << "joint " << joint + 1;
+  }
+  // The next move without the fault reaches the target.
+  EXPECT_EQ(move(Service::kMoveJoints, kObserve).status, kStatusSuccess);
+  EXPECT_DOUBLE_EQ(sim_->joint_feedback(now_)[2], kObserve[2]);
+}
+
 TEST_F(SimulatorTest, DetectionFaultsAndTimeTriggers)
 {
   Fault never = fault_on(Service::kDetect, 2);
@@ -298,6 +316,40 @@ TEST_F(SimulatorTest, DetectionFaultsAndTimeTriggers)
   sim_->advance(9.0);
   EXPECT_TRUE(sim_->environment(9.0).empty());
   EXPECT_TRUE(logged("leaves"));
+}
+
+TEST_F(SimulatorTest, ACallsLatencyHoldsItsAnswerButNoOtherOne)
+{
+  Fault late = fault_on(Service::kDetect, 1);
+  late.latency = 2.0;
+  Fault slow = fault_on(Service::kMoveJoints, 1);
+  slow.latency = 1.5;
+  make({late, slow});
+  // The late detection answers after its 2 s; the next one, asked later, answers first.
+  sim_->detect_requested(0.0, 1);
+  sim_->detect_requested(0.1, 2);
+  EXPECT_TRUE(sim_->advance(0.3).empty());
+  const auto second = sim_->advance(0.4);
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(second[0].ticket, 2u);
+  EXPECT_TRUE(sim_->advance(1.99).empty());
+  const auto first = sim_->advance(2.0);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].ticket, 1u);
+  EXPECT_TRUE(logged("fault 1: detect #1 answers after 2.00 s"));
+
+  // A move to where the arm stands arrives at once, but answers only after its latency.
+  now_ = 3.0;
+  sim_->joints_requested(now_, 10, Service::kMoveJoints, kObserve);
+  EXPECT_TRUE(sim_->advance(4.49).empty());
+  EXPECT_TRUE(sim_->moving());
+  const auto moved = sim_->advance(4.5);
+  ASSERT_EQ(moved.size(), 1u);
+  EXPECT_EQ(moved[0].status, kStatusSuccess);
+  // The next move has no latency of its own.
+  now_ = 5.0;
+  sim_->joints_requested(now_, 11, Service::kMoveJoints, kObserve);
+  EXPECT_EQ(sim_->advance(5.0).size(), 1u);
 }
 
 TEST_F(SimulatorTest, ChaosNeverLeavesAnArmRequestUnanswered)

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "quorvel_bag/bag_error.hpp"
 #include "quorvel_bag/decode.hpp"
 
 namespace quorvel_bag
@@ -108,6 +109,53 @@ std::vector<TaskRecord> tasks_from_events(
     return first_stamp(a) < first_stamp(b);
   });
   return tasks;
+}
+
+std::size_t select_task(
+    const std::vector<TaskRecord> & tasks,
+    const std::string & bag_label,
+    std::optional<std::size_t> number,
+    const std::string & goal)
+{
+  const std::string bag = "bag '" + bag_label + "'";
+  if (tasks.empty()) {
+    throw BagError(
+        bag + " holds no task: none of its messages is a task event of the supervisor (the "
+              "task events were not recorded, or no task ran while recording)");
+  }
+  if (number) {
+    if (*number == 0 || *number > tasks.size()) {
+      throw BagError(
+          bag + " holds " + std::to_string(tasks.size()) + " task(s); there is no task " +
+          std::to_string(*number));
+    }
+    return *number - 1;
+  }
+  if (!goal.empty()) {
+    std::optional<std::size_t> found;
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+      if (tasks[i].goal_id.rfind(goal, 0) == 0) {
+        if (found) {
+          throw BagError(
+              "more than one task of " + bag + " has a goal id starting with '" + goal + "'");
+        }
+        found = i;
+      }
+    }
+    if (!found) {
+      throw BagError(
+          "no task of " + bag + " has the goal id '" + goal + "' (quorvel bag info lists them)");
+    }
+    return *found;
+  }
+  for (std::size_t i = tasks.size(); i-- > 0;) {
+    if (tasks[i].finished()) {
+      return i;
+    }
+  }
+  throw BagError(
+      "no task of " + bag + " ended in the recording; name one with --task N (quorvel bag info "
+      "lists its " + std::to_string(tasks.size()) + ")");
 }
 
 std::vector<RecordedEvent> read_task_events(const BagReader & reader)

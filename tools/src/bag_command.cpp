@@ -20,6 +20,7 @@ const char kBagUsage[] =
     "usage: quorvel bag info DIR\n"
     "       quorvel bag events DIR\n"
     "       quorvel bag reindex DIR\n"
+    "       quorvel bag compare A B [--task N | --goal ID] [--task-b N]\n"
     "\n"
     "Reads a ROS 2 Humble bag (sqlite3 storage), as quorvel record or ros2 bag record write\n"
     "them:\n"
@@ -31,8 +32,16 @@ const char kBagUsage[] =
     "  events   the recorded task events, one line each as quorvel echo events prints them\n"
     "  reindex  rebuilds DIR/metadata.yaml from the database files, for a recording that did\n"
     "           not end cleanly (killed, power lost), as ros2 bag reindex does\n"
+    "  compare  compares a task of bag A with a task of bag B step by step (kind, service,\n"
+    "           target name, status, flags, outcome, error codes, items chosen and given up;\n"
+    "           not times): prints \"same N steps\" or the first step where they part, both\n"
+    "           sides side by side. --task N (from 1, as info lists them) or --goal ID (or a\n"
+    "           unique beginning of it) picks A's task, --task-b N B's; by default the last\n"
+    "           task that ended in each\n"
     "\n"
-    "exit status: 0 done; 1 the bag is missing, damaged or cannot be rebuilt; 2 wrong arguments.\n";
+    "exit status: 0 done; 1 the bag is missing, damaged or cannot be rebuilt; 2 wrong arguments.\n"
+    "compare: 0 the same steps; 1 the tasks part; 2 wrong arguments, or a bag or task that\n"
+    "cannot be read.\n";
 
 namespace
 {
@@ -111,6 +120,15 @@ BagOptions parse_bag(const std::vector<std::string> & args)
     }
     if (name == "help") {
       options.help = true;
+    } else if (name == "task" || name == "task-b") {
+      const std::string text = reader.option_value(name, value);
+      const auto number = static_cast<std::size_t>(parse_positive_count(text, "--" + name));
+      (name == "task" ? options.task : options.other_task) = number;
+    } else if (name == "goal") {
+      options.goal = reader.option_value(name, value);
+      if (options.goal.empty()) {
+        throw UsageError("--goal needs a goal id (or its beginning)");
+      }
     } else {
       throw_unknown_option(name);
     }
@@ -127,8 +145,24 @@ BagOptions parse_bag(const std::vector<std::string> & args)
     options.action = BagAction::kEvents;
   } else if (words[0] == "reindex") {
     options.action = BagAction::kReindex;
+  } else if (words[0] == "compare") {
+    options.action = BagAction::kCompare;
   } else {
-    throw UsageError("unknown action '" + words[0] + "' (info, events or reindex)");
+    throw UsageError("unknown action '" + words[0] + "' (info, events, reindex or compare)");
+  }
+  if (options.action == BagAction::kCompare) {
+    if (words.size() != 3) {
+      throw UsageError("compare needs two bags: quorvel bag compare A B");
+    }
+    if (options.task && !options.goal.empty()) {
+      throw UsageError("give --task or --goal, not both");
+    }
+    options.directory = words[1];
+    options.other_directory = words[2];
+    return options;
+  }
+  if (options.task || options.other_task || !options.goal.empty()) {
+    throw UsageError("--task, --task-b and --goal go with compare");
   }
   if (words.size() != 2) {
     throw UsageError(words.size() < 2 ? "which bag? give its directory" : "one bag at a time");
@@ -147,6 +181,8 @@ ExitCode run_bag(const BagOptions & options)
         return bag_events(options.directory);
       case BagAction::kReindex:
         return bag_reindex(options.directory);
+      case BagAction::kCompare:
+        return run_bag_compare(options);
     }
   } catch (const quorvel_bag::BagError & error) {
     std::cerr << "quorvel bag: " << error.what() << std::endl;

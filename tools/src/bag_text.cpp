@@ -125,8 +125,9 @@ std::string format_tasks(const std::vector<quorvel_bag::TaskRecord> & tasks)
     text.resize(kIndent, ' ');
     return text;
   };
-  for (const quorvel_bag::TaskRecord & task : tasks) {
-    out << "  goal " << task.goal_id << "\n";
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    const quorvel_bag::TaskRecord & task = tasks[i];
+    out << "  task " << i + 1 << ": goal " << task.goal_id << "\n";
     out << field("start")
         << (task.start_stamp_ns ? format_bag_time(*task.start_stamp_ns)
                                 : "not recorded (the recording holds only its later events)")

@@ -5,6 +5,7 @@
 #ifndef QUORVEL_TOOLS__COMMANDS_HPP_
 #define QUORVEL_TOOLS__COMMANDS_HPP_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -118,10 +119,14 @@ struct DashboardOptions
   std::string bind = "127.0.0.1";
   std::string action = kDefaultAction;
   std::string detect_service = kDefaultDetectService;
+  std::string bag;  // a recording to play instead of the live topics
 };
 DashboardOptions parse_dashboard(const std::vector<std::string> & args);
 extern const char kDashboardUsage[];
 ExitCode run_dashboard(const DashboardOptions & options, Session & session);
+// Whether the arguments ask for a recording (--bag), which needs no ROS graph.
+bool dashboard_replays(const std::vector<std::string> & args);
+ExitCode run_dashboard_replay(const DashboardOptions & options);
 
 // ---- quorvel record ------------------------------------------------------------------------
 struct RecordOptions
@@ -141,17 +146,30 @@ enum class BagAction
   kInfo,
   kEvents,
   kReindex,
+  kCompare,
 };
 struct BagOptions
 {
   bool help = false;
   BagAction action = BagAction::kInfo;
   std::string directory;
+  // compare: the second bag, and which task of each (none: the last that ended).
+  std::string other_directory;
+  std::optional<std::size_t> task;
+  std::string goal;
+  std::optional<std::size_t> other_task;
 };
 BagOptions parse_bag(const std::vector<std::string> & args);
 extern const char kBagUsage[];
 // Reads files only: no ROS graph involved.
 ExitCode run_bag(const BagOptions & options);
+// quorvel bag compare: exit 0 the same steps, 1 they part, 2 a bag or task that cannot be read.
+ExitCode run_bag_compare(const BagOptions & options);
+
+// ---- quorvel scene ------------------------------------------------------------------------
+// Runs arm_sim_scene of the installed quorvel_arm_sim with `args` (what follows "scene") and
+// returns its exit status; a message and kFailure when it is not installed.
+ExitCode run_scene(const std::vector<std::string> & args);
 
 }  // namespace quorvel_tools
 

@@ -27,9 +27,11 @@ const char kUsage[] =
     "  pub        publish arm-state, env-enable, joints or env-object\n"
     "  echo       print voice, gripper, recover messages or the task events\n"
     "  status     show which of the supervisor's endpoints are up\n"
-    "  dashboard  serve a live page of the supervisor on http://127.0.0.1:8765/\n"
+    "  dashboard  serve a live page of the supervisor on http://127.0.0.1:8765/ (or play a bag)\n"
     "  record     record the task events and the arm's topics into a ROS 2 bag\n"
-    "  bag        what a recorded bag holds (info, events), the rebuild of its metadata (reindex)\n"
+    "  bag        what a recorded bag holds (info, events), the rebuild of its metadata (reindex),\n"
+    "             two recorded tasks step by step (compare)\n"
+    "  scene      an arm_sim scene that plays a recorded task again (scene --from BAG)\n"
     "\n"
     "'quorvel <command> --help' describes a command. Arguments after --ros-args go to the\n"
     "ROS client library; ROS_DOMAIN_ID and ROS_LOCALHOST_ONLY choose the network as for any\n"
@@ -131,6 +133,10 @@ ExitCode run_cli(int argc, char ** argv)
   if (command == "status") {
     return run_command(command, rest, parse_status, kStatusUsage, run_status, argc, argv);
   }
+  if (command == "dashboard" && dashboard_replays(rest)) {
+    return run_offline_command(
+        command, rest, parse_dashboard, kDashboardUsage, run_dashboard_replay);
+  }
   if (command == "dashboard") {
     return run_command(command, rest, parse_dashboard, kDashboardUsage, run_dashboard, argc, argv);
   }
@@ -139,6 +145,9 @@ ExitCode run_cli(int argc, char ** argv)
   }
   if (command == "bag") {
     return run_offline_command(command, rest, parse_bag, kBagUsage, run_bag);
+  }
+  if (command == "scene") {
+    return run_scene(rest);
   }
   std::cerr << "quorvel: unknown command '" << command << "'\n\n" << kUsage;
   return ExitCode::kUsage;

@@ -24,6 +24,8 @@
 #include "quorvel_interfaces/srv/arm_grab.hpp"
 #include "quorvel_interfaces/srv/detect_trash.hpp"
 #include "rclcpp/rclcpp.hpp"
+#include "rclcpp/serialization.hpp"
+#include "rclcpp/serialized_message.hpp"
 #include "rclcpp_action/rclcpp_action.hpp"
 #include "std_msgs/msg/bool.hpp"
 
@@ -260,6 +262,54 @@ struct send_response_with_const_id<
   CALLS(const char *, cref<rclcpp::Publisher<Bool>>().get_topic_name());
   CALLS(size_t, cref<rclcpp::Subscription<Bool>>().get_publisher_count());
   CALLS(const char *, cref<rclcpp::Subscription<Bool>>().get_topic_name());
+}
+
+// --- serialized messages and the graph, as the recorder and the bag reader use them ------------
+[[maybe_unused]] void serialized()
+{
+  using rclcpp::SerializedMessage;
+  static_assert(std::is_constructible_v<SerializedMessage, size_t>);
+  static_assert(!std::is_convertible_v<size_t, SerializedMessage>, "the capacity constructor is explicit");
+  static_assert(std::is_copy_constructible_v<SerializedMessage>);
+  SAME_MEMBER(
+    SerializedMessage, get_rcl_serialized_message,
+    rcl_serialized_message_t & (SerializedMessage::*)());
+  SAME_MEMBER(
+    SerializedMessage, get_rcl_serialized_message,
+    const rcl_serialized_message_t & (SerializedMessage::*)() const);
+  SAME_MEMBER(SerializedMessage, size, size_t (SerializedMessage::*)() const);
+  SAME_MEMBER(SerializedMessage, capacity, size_t (SerializedMessage::*)() const);
+  SAME_MEMBER(SerializedMessage, reserve, void (SerializedMessage::*)(size_t));
+
+  static_assert(std::is_base_of_v<rclcpp::SerializationBase, rclcpp::Serialization<Bool>>);
+  SAME_MEMBER(
+    rclcpp::SerializationBase, serialize_message,
+    void (rclcpp::SerializationBase::*)(const void *, SerializedMessage *) const);
+  SAME_MEMBER(
+    rclcpp::SerializationBase, deserialize_message,
+    void (rclcpp::SerializationBase::*)(const SerializedMessage *, void *) const);
+  const rclcpp::Serialization<Bool> serialization;
+  Bool message;
+  SerializedMessage serialized;
+  CALLS(void, serialization.serialize_message(&message, &serialized));
+  CALLS(void, serialization.deserialize_message(&serialized, &message));
+
+  auto & node = ref<rclcpp::Node>();
+  auto on_serialized = [](std::shared_ptr<SerializedMessage>) {};
+  CALLS(
+    std::shared_ptr<rclcpp::GenericSubscription>,
+    node.create_generic_subscription("t", "std_msgs/msg/Bool", rclcpp::QoS(10), on_serialized));
+  SAME_MEMBER(
+    rclcpp::Node, get_publishers_info_by_topic,
+    std::vector<rclcpp::TopicEndpointInfo> (rclcpp::Node::*)(const std::string &, bool) const);
+  CALLS(std::vector<rclcpp::TopicEndpointInfo>, cref<rclcpp::Node>().get_publishers_info_by_topic("t"));
+  using Info = rclcpp::TopicEndpointInfo;
+  SAME_MEMBER(Info, topic_type, const std::string & (Info::*)() const);
+  SAME_MEMBER(Info, node_name, const std::string & (Info::*)() const);
+  SAME_MEMBER(Info, qos_profile, const rclcpp::QoS & (Info::*)() const);
+  SAME_MEMBER(Info, qos_profile, rclcpp::QoS & (Info::*)());
+  SAME_MEMBER(rclcpp::QoS, get_rmw_qos_profile, const rmw_qos_profile_t & (rclcpp::QoS::*)() const);
+  SAME_MEMBER(rclcpp::QoS, get_rmw_qos_profile, rmw_qos_profile_t & (rclcpp::QoS::*)());
 }
 
 // --- services and clients -------------------------------------------------------------------

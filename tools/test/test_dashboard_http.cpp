@@ -27,7 +27,9 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include "dashboard_server.hpp"
+#include "dashboard/server.hpp"
+#include "quorvel_bag/writer.hpp"
+#include "replay_fixture.hpp"
 
 namespace quorvel_tools
 {
@@ -41,6 +43,7 @@ using Json = nlohmann::json;
 constexpr int kPort = 18741;        // the shared dashboard
 constexpr int kBusyPort = 18742;    // held by the test
 constexpr int kSignalPort = 18743;  // a dashboard stopped with a page open
+constexpr int kReplayPort = 18744;  // a dashboard playing a bag
 
 std::string env(const char * name)
 {
@@ -572,6 +575,128 @@ TEST(DashboardStart, CtrlCEndsItPromptlyWithAPageOpen)
   EXPECT_EQ(*status, 0) << dashboard.output();
   EXPECT_LT(Clock::now() - start, 3s);
   EXPECT_TRUE(eventually([&stream] { return stream.ended(); }, 5s));
+}
+
+// A bag played on the page: what it serves, and that nothing on it changes anything.
+TEST(DashboardReplay, ServesTheRecordingAndRefusesEveryChange)
+{
+  char dir[] = "/tmp/quorvel-replay-http.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string bag = std::string(dir) + "/rec";
+  replay_fixture::write_bag(bag, replay_fixture::desk_traffic(3, 1'765'171'339'937'000'000));
+
+  Child dashboard = start_dashboard({"--bag", bag, "--port", std::to_string(kReplayPort)});
+  const auto url = dashboard.wait_for(
+      "dashboard: http://127\\.0\\.0\\.1:" + std::to_string(kReplayPort) +
+          "/\\?token=([0-9a-f]{32})\n",
+      30s);
+  ASSERT_TRUE(url) << dashboard.output();
+  const std::string token = (*url)[1];
+  EXPECT_TRUE(dashboard.wait_for("playing bag '" + bag + "' \\(3 task", 5s)) << dashboard.output();
+
+  auto cli = client(kReplayPort);
+  EXPECT_EQ(json_of(cli.Get("/api/mode"))["mode"], "replay");
+  const Json info = json_of(cli.Get("/api/replay"));
+  ASSERT_EQ(info["tasks"].size(), 3U) << info.dump();
+  const std::int64_t at = info["tasks"][1]["begin_ns"].get<std::int64_t>() + 500'000'000;
+  const Json state = json_of(cli.Get("/api/state?at=" + std::to_string(at)));
+  EXPECT_EQ(state["task"]["goal_id"], info["tasks"][1]["goal_id"]);
+  EXPECT_EQ(state["replay"]["at_ns"], at);
+  EXPECT_TRUE(state.contains("plot"));
+  EXPECT_FALSE(json_of(cli.Get("/api/replay/state?at=" + std::to_string(at))).contains("plot"));
+  // Without a moment: the end of the recording.
+  EXPECT_EQ(json_of(cli.Get("/api/state"))["outcomes"]["items"].size(), 3U);
+  EXPECT_EQ(
+      json_of(cli.Get("/api/replay/task?index=2"))["events"].size(),
+      info["tasks"][2]["events"].get<std::size_t>());
+  for (const auto & [path, status] : std::vector<std::pair<std::string, int>>{
+           {"/api/replay/task?index=3", 404},
+           {"/api/replay/task?index=-1", 400},
+           {"/api/replay/task", 400},
+           {"/api/state?at=soon", 400},
+           {"/api/stream", 404}}) {
+    const auto result = cli.Get(path);
+    ASSERT_TRUE(result) << path;
+    EXPECT_EQ(result->status, status) << path << ": " << result->body;
+  }
+
+  // Pages looking at different moments at once each get the moment they asked for.
+  std::vector<std::thread> pages;
+  std::atomic<int> right{0};
+  const std::int64_t span = info["duration_ns"].get<std::int64_t>();
+  for (int page = 0; page < 4; ++page) {
+    pages.emplace_back([&right, span, page] {
+      auto own = client(kReplayPort);
+      for (int look = 0; look < 10; ++look) {
+        const std::int64_t moment = span / 41 * (page * 10 + look);
+        const Json seen = json_of(own.Get("/api/replay/state?at=" + std::to_string(moment)));
+        if (seen.is_object() && seen["replay"]["at_ns"] == moment) {
+          ++right;
+        }
+      }
+    });
+  }
+  for (std::thread & page : pages) {
+    page.join();
+  }
+  EXPECT_EQ(right.load(), 40);
+
+  // Nothing to change: refused without the token as on the live page, and with it too.
+  for (const std::string path : {"/api/task", "/api/cancel", "/api/state", "/"}) {
+    const auto without = cli.Post(path, "", "application/json");
+    ASSERT_TRUE(without);
+    EXPECT_EQ(without->status, 403) << path;
+    const auto with = cli.Post(path, token_header(token), "{\"cmd\": 1}", "application/json");
+    ASSERT_TRUE(with);
+    EXPECT_EQ(with->status, 405) << path;
+    EXPECT_EQ(with->get_header_value("Allow"), "GET, HEAD");
+  }
+  EXPECT_EQ(cli.Delete("/api/replay", token_header(token))->status, 405);
+  // The Host check stays.
+  httplib::Headers rebound = {{"Host", "attacker.example:" + std::to_string(kReplayPort)}};
+  EXPECT_EQ(cli.Get("/api/replay", rebound)->status, 403);
+
+  dashboard.signal(SIGINT);
+  const auto status = dashboard.wait_exit(5s);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(*status, 0) << dashboard.output();
+  std::filesystem::remove_all(dir);
+}
+
+TEST(DashboardReplay, ABadBagEndsTheStartWithTheBagsError)
+{
+  char dir[] = "/tmp/quorvel-replay-bad.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string cut = std::string(dir) + "/cut";
+  {
+    quorvel_bag::BagWriter writer(cut);
+    quorvel_bag::TopicMetadata topic;
+    topic.name = "/robot/unnormal_flag";
+    topic.type = "std_msgs/msg/Bool";
+    topic.offered_qos_profiles = "[]";
+    const std::int64_t id = writer.add_topic(topic);
+    const std::uint8_t bytes[] = {0, 1, 0};  // the header, no value
+    writer.write(id, 1'765'171'339'937'000'000, bytes, sizeof bytes);
+    writer.close();
+  }
+  const std::string missing = std::string(dir) + "/missing";
+  for (const auto & [bag, says] : std::vector<std::pair<std::string, std::string>>{
+           {cut, "does not decode"}, {missing, "no such directory"}}) {
+    Child dashboard = start_dashboard({"--bag", bag, "--port", std::to_string(kReplayPort)});
+    const auto status = dashboard.wait_exit(15s);
+    ASSERT_TRUE(status) << bag;
+    EXPECT_EQ(*status, 1) << dashboard.output();
+    const std::string out = dashboard.output();
+    EXPECT_NE(out.find("quorvel dashboard: bag '" + bag + "'"), std::string::npos) << out;
+    EXPECT_NE(out.find(says), std::string::npos) << out;
+    EXPECT_EQ(out.find("dashboard: http"), std::string::npos) << out;
+  }
+  // A recording has no supervisor to name.
+  Child wrong = start_dashboard({"--bag", cut, "--action", "/other"});
+  const auto code = wrong.wait_exit(15s);
+  ASSERT_TRUE(code);
+  EXPECT_EQ(*code, 2) << wrong.output();
+  std::filesystem::remove_all(dir);
 }
 
 // The pure helpers behind the checks above, on cases a live test does not reach.

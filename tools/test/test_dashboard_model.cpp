@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dashboard_model.hpp"
+#include "dashboard/model.hpp"
 
 namespace quorvel_tools
 {
@@ -363,8 +363,9 @@ TEST(DashboardModel, StreamsSendTheSnapshotThenOnlyWhatChanged)
   ASSERT_EQ(next.size(), 1u);
   EXPECT_EQ(next[0].event, "voice");
   next = model.changes_since(cursor, true, kT0);
-  ASSERT_EQ(next.size(), 1u);
+  ASSERT_EQ(next.size(), 2u);  // the angles, and the task's plot they join
   EXPECT_EQ(next[0].event, "arm");
+  EXPECT_EQ(next[1].event, "plot");
 
   // A page that fell behind the kept entries gets them all again.
   for (int i = 0; i < 7; ++i) {
@@ -384,6 +385,94 @@ TEST(DashboardModel, StreamsSendTheSnapshotThenOnlyWhatChanged)
   EXPECT_FALSE(model.has_changes(cursor, false));
   model.on_endpoints({{"/a", "service", false}}, 1, kT0 + 2000);
   EXPECT_TRUE(model.has_changes(cursor, true));
+}
+
+TEST(DashboardModel, ThePlotFollowsTheTaskAndStaysBounded)
+{
+  ModelLimits limits;
+  limits.plot_samples = 20;
+  DashboardModel model(limits);
+  StreamCursor cursor;
+  Script s(3);
+  const std::vector<std::string> names = {"j1", "j2"};
+  model.on_joint_state(names, {0.0, 1.0}, kT0 - 500);  // before the task: not plotted
+  model.on_arm_state(false, kT0 - 500);
+  model.changes_since(cursor, true, kT0);
+
+  model.on_task_event(s.event(TaskEvent::TASK_STARTED, 0));
+  // 50 Hz angles: one sample per 100 ms is kept.
+  for (int ms = 20; ms <= 1000; ms += 20) {
+    model.on_joint_state(names, {ms / 1000.0, 1.0}, kT0 + ms);
+  }
+  Json plot = model.section(Section::kPlot);
+  ASSERT_EQ(plot["samples"].size(), 11u);  // the start where the arm stood, then every 100 ms
+  EXPECT_EQ(plot["samples"][0], Json({0, 0.0, 1.0}));
+  EXPECT_EQ(plot["samples"][10], Json({1000, 1.0, 1.0}));
+
+  auto changes = model.changes_since(cursor, true, kT0);
+  Json sent;
+  for (const auto & m : changes) {
+    if (m.event == "plot") {
+      sent = m.data;
+    }
+  }
+  ASSERT_TRUE(sent.is_object());
+  EXPECT_TRUE(sent["reset"].get<bool>());  // a new task
+  model.on_joint_state(names, {1.1, 1.0}, kT0 + 1100);
+  changes = model.changes_since(cursor, true, kT0);
+  ASSERT_EQ(changes.back().event, "plot");
+  EXPECT_FALSE(changes.back().data["reset"].get<bool>());
+  EXPECT_EQ(changes.back().data["first"], 11);
+  EXPECT_EQ(changes.back().data["samples"], Json::array({Json({1100, 1.1, 1.0})}));
+
+  // A motion, its answer, a recovery with the arm abnormal and its position, the end.
+  TaskEvent release = with(s.event(TaskEvent::MOTION_SENT, 1200), "arm_release", "release_joints");
+  release.target_joints = {1.5, -0.3};
+  model.on_task_event(release);
+  TaskEvent failed =
+      with(s.event(TaskEvent::MOTION_ANSWERED, 1700), "arm_release", "release_joints");
+  failed.status = 102100014;
+  model.on_task_event(failed);
+  model.on_task_event(
+      with(s.event(TaskEvent::RECOVERY_STARTED, 1710), "arm_release", "release recover"));
+  model.on_arm_state(true, kT0 + 1720);
+  model.on_arm_state(false, kT0 + 2700);
+  TaskEvent position =
+      with(s.event(TaskEvent::RECOVERY_POSITION, 3000), "", "recover_movej_release_pos");
+  position.target_joints = {0.2, 0.4};
+  position.outcome = "not reached";
+  model.on_task_event(position);
+  // Thousands of samples later the plot still holds at most its bound, thinned evenly.
+  for (int ms = 1200; ms <= 9000; ms += 20) {
+    model.on_joint_state(names, {0.5, 0.5}, kT0 + ms);
+  }
+  TaskEvent ended = s.event(TaskEvent::TASK_ENDED, 9500);
+  ended.outcome = "succeeded";
+  model.on_task_event(ended);
+  model.on_joint_state(names, {0.0, 0.0}, kT0 + 9600);  // after the end: not plotted
+
+  plot = model.section(Section::kPlot);
+  EXPECT_LE(plot["samples"].size(), 21u);
+  EXPECT_GT(plot["period_ms"].get<int>(), 100);
+  EXPECT_EQ(plot["samples"].front()[0], 0);
+  EXPECT_EQ(plot["samples"].back(), Json({9500, 0.5, 0.5}));  // the curves run to the end
+  ASSERT_EQ(plot["motions"].size(), 1u);
+  EXPECT_EQ(plot["motions"][0]["sent_ms"], 1200);
+  EXPECT_EQ(plot["motions"][0]["answered_ms"], 1700);
+  EXPECT_EQ(plot["motions"][0]["status"], 102100014);
+  EXPECT_EQ(plot["motions"][0]["positions"], Json({1.5, -0.3}));
+  EXPECT_FALSE(plot["motions"][0]["recovery"].get<bool>());
+  ASSERT_EQ(plot["recovery_positions"].size(), 1u);
+  EXPECT_FALSE(plot["recovery_positions"][0]["reached"].get<bool>());
+  ASSERT_EQ(plot["recoveries"].size(), 1u);
+  EXPECT_EQ(plot["recoveries"][0]["to_ms"], 9500);  // still open at the end: ends with it
+  EXPECT_EQ(plot["abnormal"], Json::array({{{"from_ms", 1720}, {"to_ms", 2700}, {"what", ""}}}));
+
+  // The next task starts a plot of its own.
+  model.on_task_event(Script(4, 100).event(TaskEvent::TASK_STARTED, 10000));
+  plot = model.section(Section::kPlot);
+  EXPECT_EQ(plot["samples"], Json::array({Json({0, 0.0, 0.0})}));
+  EXPECT_TRUE(plot["motions"].empty());
 }
 
 TEST(DashboardModel, OddInputNeitherBreaksTheJsonNorGrowsWithoutBound)

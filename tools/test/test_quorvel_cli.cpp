@@ -2,16 +2,24 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <unistd.h>
+
+#include <rclcpp/serialization.hpp>
+#include <rclcpp/serialized_message.hpp>
 
 #include "codes.hpp"
 #include "commands.hpp"
 #include "dispatch.hpp"
 #include "event_text.hpp"
 #include "progress.hpp"
+#include "quorvel_bag/writer.hpp"
 
 namespace quorvel_tools
 {
@@ -100,6 +108,13 @@ TEST(QuorvelCli, WrongArgumentsPrintTheCommandsUsageAndExit2)
       {{"bag", "play", "rec"}, "unknown action 'play'", "usage: quorvel bag"},
       {{"bag", "info"}, "which bag?", "usage: quorvel bag"},
       {{"bag", "info", "a", "b"}, "one bag at a time", "usage: quorvel bag"},
+      {{"bag", "compare", "a"}, "compare needs two bags", "usage: quorvel bag"},
+      {{"bag", "compare", "a", "b", "c"}, "compare needs two bags", "usage: quorvel bag"},
+      {{"bag", "compare", "a", "b", "--task", "0"}, "--task", "usage: quorvel bag"},
+      {{"bag", "compare", "a", "b", "--task", "1", "--goal", "5f"},
+       "give --task or --goal, not both",
+       "usage: quorvel bag"},
+      {{"bag", "info", "a", "--task", "2"}, "go with compare", "usage: quorvel bag"},
   };
   for (const Case & c : cases) {
     std::string line;
@@ -197,6 +212,13 @@ TEST(QuorvelCli, OptionsTakeBothFormsAndNegativeNumbersStayPositional)
   const BagOptions reindex = parse_bag({"reindex", "/tmp/x y"});
   EXPECT_EQ(reindex.action, BagAction::kReindex);
   EXPECT_EQ(reindex.directory, "/tmp/x y");
+  const BagOptions compare = parse_bag({"compare", "robot", "desk", "--task", "3", "--task-b=1"});
+  EXPECT_EQ(compare.action, BagAction::kCompare);
+  EXPECT_EQ(compare.directory, "robot");
+  EXPECT_EQ(compare.other_directory, "desk");
+  EXPECT_EQ(compare.task, 3u);
+  EXPECT_EQ(compare.other_task, 1u);
+  EXPECT_EQ(parse_bag({"compare", "a", "b", "--goal", "5f0c"}).goal, "5f0c");
 }
 
 // An event line says which event, when, at which step and what happened; the phase says what
@@ -279,6 +301,109 @@ TEST(QuorvelProgress, AStreamThatIsNoTerminalGetsPlainLines)
   progress.update("waiting for the result");
   EXPECT_EQ(
       out.str(), "waiting for the result: 0 s, last step_count 4\nwaiting for the result: 0 s\n");
+}
+
+// A bag of one task: detect, a grab answered `grab_status`, the end.
+void write_task_bag(const std::filesystem::path & dir, std::uint8_t goal, std::int32_t grab_status)
+{
+  quorvel_bag::BagWriter writer(dir);
+  const auto topic = writer.add_topic(
+      {kTaskEventsTopic, "quorvel_task_events/msg/TaskEvent", "cdr", ""});
+  std::vector<TaskEvent> events(6);
+  events[0].kind = TaskEvent::TASK_STARTED;
+  events[1].kind = TaskEvent::DETECT_REQUESTED;
+  events[1].service = "detect_trash";
+  events[2].kind = TaskEvent::DETECT_ANSWERED;
+  events[2].service = "detect_trash";
+  events[2].status = 1;
+  events[2].items.resize(1);
+  events[2].items[0].type = 4;
+  events[2].items[0].grab_pose.position.x = 0.3;
+  events[2].chosen_index = 0;
+  events[3].kind = TaskEvent::MOTION_SENT;
+  events[3].service = "arm_grab";
+  events[3].target_name = "grab_pose";
+  events[4].kind = TaskEvent::MOTION_ANSWERED;
+  events[4].service = "arm_grab";
+  events[4].target_name = "grab_pose";
+  events[4].status = grab_status;
+  events[5].kind = TaskEvent::TASK_ENDED;
+  events[5].outcome = "succeeded";
+  events[5].error_code = 102300000;
+  std::int64_t t = 1765152000000000000LL + goal * 1000000000LL;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    events[i].seq = 40 + i;
+    events[i].goal_id.uuid[0] = goal;
+    events[i].stamp.sec = static_cast<std::int32_t>(t / 1000000000);
+    rclcpp::SerializedMessage serialized;
+    rclcpp::Serialization<TaskEvent>().serialize_message(&events[i], &serialized);
+    const auto & raw = serialized.get_rcl_serialized_message();
+    writer.write(topic, t, raw.buffer, raw.buffer_length);
+    t += 100000000;
+  }
+  writer.close();
+}
+
+// Two recorded tasks held against each other: the same steps, or where they part side by side.
+TEST(QuorvelBagCompare, SameStepsOrTheFirstStepWhereTheTasksPart)
+{
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("quorvel-compare-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  write_task_bag(dir / "robot", 0x5f, 102100000);
+  write_task_bag(dir / "desk", 0x77, 102100000);
+  write_task_bag(dir / "other", 0x78, 102100010);
+  const std::string robot = (dir / "robot").string();
+  const std::string desk = (dir / "desk").string();
+  const std::string other = (dir / "other").string();
+
+  CliRun result = run({"bag", "compare", robot.c_str(), desk.c_str()});
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_NE(result.out.find("A: task 1 of " + robot + " (goal 5f000000): succeeded, error_code "
+                            "102300000 (initial value, no error), 0 given up, 6 steps\n"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("\nsame 6 steps\n"), std::string::npos) << result.out;
+
+  result = run({"bag", "compare", robot.c_str(), other.c_str(), "--goal", "5f"});
+  EXPECT_EQ(result.code, 1) << result.err;
+  EXPECT_NE(result.out.find("the tasks part at step 5 of 6 (A) and 6 (B): they differ in status"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find(">    5  #44 MOTION_ANSWERED arm_grab grab_pose 102100000  "),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("#44 MOTION_ANSWERED arm_grab grab_pose 102100010\n"), std::string::npos)
+      << result.out;
+
+  // A task that is not there, or a bag that is none: exit 2, the reason named.
+  result = run({"bag", "compare", robot.c_str(), desk.c_str(), "--task-b", "2"});
+  EXPECT_EQ(result.code, 2);
+  EXPECT_NE(result.err.find("holds 1 task(s); there is no task 2"), std::string::npos) << result.err;
+  result = run({"bag", "compare", robot.c_str(), (dir / "none").string().c_str()});
+  EXPECT_EQ(result.code, 2);
+  EXPECT_NE(result.err.find("no such directory"), std::string::npos) << result.err;
+  std::filesystem::remove_all(dir);
+}
+
+// quorvel scene runs the simulator package's program; without it, it says what to do.
+TEST(QuorvelScene, WithoutTheSimulatorPackageItSaysWhatIsMissing)
+{
+  const char * saved = std::getenv("AMENT_PREFIX_PATH");
+  const std::string keep = saved != nullptr ? saved : "";
+  ::setenv("AMENT_PREFIX_PATH", "/nonexistent/prefix", 1);
+  const CliRun result = run({"scene", "--from", "rec"});
+  if (saved != nullptr) {
+    ::setenv("AMENT_PREFIX_PATH", keep.c_str(), 1);
+  } else {
+    ::unsetenv("AMENT_PREFIX_PATH");
+  }
+  EXPECT_EQ(result.code, 1);
+  EXPECT_NE(result.err.find("quorvel scene: needs arm_sim_scene of the quorvel_arm_sim package, "
+                            "which is not installed"),
+            std::string::npos)
+      << result.err;
 }
 
 }  // namespace

@@ -13,8 +13,10 @@
   var token = new URLSearchParams(window.location.search).get('token') || '';
   var state = {
     task: null, timeline: [], timelineTask: null, workspace: null, surroundings: null,
-    arm: null, voice: null, outcomes: null, endpoints: null
+    arm: null, voice: null, outcomes: null, endpoints: null, plot: null
   };
+  // Set when the dashboard plays a recording (quorvel dashboard --bag): see "replay" below.
+  var replay = null;
   var serverOffset = 0;         // server clock minus this clock, in ms
   var source = null;
   var connected = false;
@@ -45,7 +47,8 @@
 
   function clear(node) { while (node.firstChild) { node.removeChild(node.firstChild); } }
 
-  function now() { return Date.now() + serverOffset; }
+  // The dashboard's clock; in a recording, the moment shown, which stands still while paused.
+  function now() { return replay ? replay.nowMs : Date.now() + serverOffset; }
 
   function isNum(v) { return typeof v === 'number' && isFinite(v); }
 
@@ -81,7 +84,7 @@
 
   function setLink(up, text) {
     connected = up;
-    $('link').className = 'link ' + (up ? 'link-up' : 'link-down');
+    $('link').className = 'link ' + (up ? (replay ? 'link-replay' : 'link-up') : 'link-down');
     $('link-text').textContent = text;
     document.body.classList.toggle('offline', !up && everConnected);
     if (!up) {
@@ -98,7 +101,7 @@
     if (source) { source.close(); }
     source = new EventSource('/api/stream');
     var names = ['snapshot', 'task', 'timeline', 'workspace', 'surroundings', 'arm', 'voice',
-                 'outcomes', 'endpoints', 'ping'];
+                 'outcomes', 'endpoints', 'plot', 'ping'];
     names.forEach(function (name) {
       source.addEventListener(name, function (event) { receive(name, event.data); });
     });
@@ -124,6 +127,7 @@
     switch (name) {
       case 'snapshot': applySnapshot(data); break;
       case 'timeline': applyTimeline(data, false); break;
+      case 'plot': applyPlot(data); break;
       case 'ping': break;
       default:
         state[name] = data;
@@ -133,7 +137,7 @@
 
   // A stream can die without an error (a laptop that slept, a proxy): watch for silence.
   setInterval(function () {
-    if (connected && Date.now() - lastMessage > SILENCE_MS) {
+    if (!replay && connected && Date.now() - lastMessage > SILENCE_MS) {
       setLink(false, 'reconnecting\u2026');
       connect();
     }
@@ -144,7 +148,24 @@
     ['task', 'workspace', 'surroundings', 'arm', 'voice', 'outcomes', 'endpoints']
       .forEach(function (name) { state[name] = data[name]; });
     applyTimeline(data.timeline, true);
+    applyPlot(data.plot);
     ['task', 'workspace', 'arm', 'voice', 'outcomes', 'endpoints'].forEach(render);
+  }
+
+  // The plot's samples come in pieces, like the timeline's entries.
+  function applyPlot(data) {
+    if (!data) { return; }
+    var p = state.plot;
+    if (data.reset || !p || p.task !== data.task) {
+      state.plot = data;
+    } else {
+      data.samples.forEach(function (sample) { p.samples.push(sample); });
+      ['goal_id', 'started_ms', 'ended_ms', 'names', 'period_ms', 'motions',
+       'recovery_positions', 'recoveries', 'abnormal'].forEach(function (key) {
+        p[key] = data[key];
+      });
+    }
+    if (!replay) { renderPlot(state.plot, null); }
   }
 
   // ---- timeline ------------------------------------------------------------------------
@@ -153,29 +174,39 @@
   var followTimeline = true;
 
   function followIfWanted() {
+    // A recording keeps its current event in view instead.
+    if (replay) { markCurrent(); return; }
     var list = $('timeline');
     if (followTimeline) { list.scrollTop = list.scrollHeight; }
   }
 
-  function applyTimeline(data, replay) {
+  function applyTimeline(data, replayed) {
     if (!data) { return; }
     var list = $('timeline');
+    var entries = data.entries || [];
+    // A recording sends the whole timeline at each moment: keep the rows that did not change.
+    if (replay && data.task === state.timelineTask && state.timeline.length <= entries.length &&
+        (state.timeline.length === 0 ||
+         state.timeline[state.timeline.length - 1].n === entries[state.timeline.length - 1].n) &&
+        (state.timeline.length === 0 || state.timeline[0].n === entries[0].n)) {
+      data = { task: data.task, reset: false, entries: entries.slice(state.timeline.length) };
+    }
     if (data.reset || data.task !== state.timelineTask) {
       state.timeline = [];
       state.timelineTask = data.task;
       clear(list);
     }
-    var entries = data.entries || [];
+    entries = data.entries || [];
     entries.forEach(function (entry) {
       state.timeline.push(entry);
-      list.appendChild(timelineRow(entry, !replay));
+      list.appendChild(timelineRow(entry, !replayed));
     });
     // Recorded once the rows are in the document.
     var shown = Date.now();
     entries.forEach(function (entry) {
       window.quorvelRenderLog.push({
         seq: entry.seq, kind: entry.kind, stamp_ms: entry.stamp_ms,
-        rendered_ms: shown, replay: replay
+        rendered_ms: shown, replay: replayed
       });
     });
     while (state.timeline.length > TIMELINE_KEEP) {
@@ -255,6 +286,7 @@
     $('task-steps').textContent = t.step_count;
     $('task-picked').textContent = t.picked;
     $('task-given-up').textContent = t.given_up;
+    if (replay) { note.hidden = true; }
     if (t.running) {
       icon.className = 'state-icon state-running';
       $('task-result').hidden = true;
@@ -648,6 +680,7 @@
   // ---- buttons -------------------------------------------------------------------------
 
   function updateButtons() {
+    if (replay) { return; }
     var t = state.task;
     var running = !!(t && t.known && t.running);
     // Without task events the page cannot tell whether a task runs: leave both to the user.
@@ -710,11 +743,514 @@
     $('send-task').addEventListener('click', function () { press('/api/task', '{"cmd": 1}'); });
     $('cancel-task').addEventListener('click', function () { press('/api/cancel', ''); });
     renderWorkspace();
+    renderPlot(null, null);
+    var redraw = null;
+    window.addEventListener('resize', function () {
+      clearTimeout(redraw);
+      redraw = setTimeout(function () {
+        renderPlot(replay ? replay.plot : state.plot, replay ? cursorMs() : null);
+      }, 100);
+    });
+    // The same page serves the live supervisor and a recording; the dashboard says which.
+    fetch('/api/mode', { cache: 'no-store' }).then(function (response) {
+      return response.json();
+    }).then(function (mode) {
+      if (mode.mode === 'replay') { startReplay(); } else { startLive(); }
+    }).catch(startLive);
+  });
+
+  function startLive() {
     updateButtons();
     connect();
     // A first connection that does not come at once shows as a loss, not as a blank page.
     setTimeout(function () {
       if (!connected) { everConnected = true; setLink(false, 'reconnecting\u2026'); }
     }, 3000);
-  });
+  }
+  // ---- joint plot ----------------------------------------------------------------------
+
+  var JOINT_COLOURS = ['#2563eb', '#e11d48', '#16a34a', '#7c3aed', '#0891b2', '#ea580c',
+                       '#64748b', '#0d9488'];
+
+  function jointColour(i) { return JOINT_COLOURS[i % JOINT_COLOURS.length]; }
+
+  function niceStep(span, count) {
+    var raw = span / count;
+    var power = Math.pow(10, Math.floor(Math.log(raw) / Math.LN10));
+    var steps = [1, 2, 2.5, 5, 10];
+    for (var i = 0; i < steps.length; ++i) {
+      if (steps[i] * power >= raw) { return steps[i] * power; }
+    }
+    return 10 * power;
+  }
+
+  function shortTarget(name) {
+    if (!name) { return 'motion'; }
+    return name.replace(/^recover_movej_/, 'recover ').replace(/_(joints|pose)$/, '')
+      .replace(/_/g, ' ');
+  }
+
+  function jointNames(p) {
+    var n = 0;
+    (p.samples || []).forEach(function (s) { n = Math.max(n, s.length - 1); });
+    (p.motions || []).forEach(function (m) { n = Math.max(n, m.positions.length); });
+    var names = [];
+    for (var i = 0; i < n; ++i) { names.push((p.names && p.names[i]) || 'joint ' + (i + 1)); }
+    return names;
+  }
+
+  function renderPlotLegend(names) {
+    var legend = $('plot-legend');
+    clear(legend);
+    names.forEach(function (name, i) {
+      var li = el('li');
+      var sw = el('span', 'sw sw-line');
+      sw.style.background = jointColour(i);
+      li.appendChild(sw);
+      li.appendChild(document.createTextNode(name));
+      legend.appendChild(li);
+    });
+    [['sw-target', 'target of a motion (dashed)'],
+     ['sw-position', 'recovery position checked'],
+     ['sw-position-reached', 'recovery position reached'],
+     ['sw-recovery', 'recovery'], ['sw-abnormal', 'arm abnormal']].forEach(function (item) {
+      var li = el('li');
+      li.appendChild(el('span', 'sw ' + item[0]));
+      li.appendChild(document.createTextNode(item[1]));
+      legend.appendChild(li);
+    });
+  }
+
+  // The current (or last) task's joint angles against the time since it started. `cursorMs`:
+  // the moment a recording shows (ms since the epoch), or null.
+  function renderPlot(p, cursorMs) {
+    var root = $('plot');
+    clear(root);
+    var W = Math.max(320, Math.round(root.clientWidth || 900));
+    var H = Math.max(200, Math.round(root.clientHeight || 300));
+    root.setAttribute('viewBox', '0 0 ' + W + ' ' + H);
+    var L = 58, R = 16, T = 22, B = 42;
+    var pw = W - L - R, ph = H - T - B;
+    var hasTask = !!(p && p.goal_id);
+    var names = hasTask ? jointNames(p) : [];
+    renderPlotLegend(names);
+    root.classList.toggle('seekable', !!replay && hasTask);
+    if (!hasTask || names.length === 0) {
+      root.appendChild(svg('text', { x: W / 2, y: H / 2, 'text-anchor': 'middle', 'class': 'pl-empty' },
+        hasTask ? 'No joint angles received during this task.' :
+          (replay ? 'This task has no joint angles in the recording.' :
+            'No task yet: the joint angles of the next task are drawn here.')));
+      $('plot-note').textContent = '';
+      return;
+    }
+    var samples = p.samples || [];
+    var last = samples.length ? samples[samples.length - 1][0] : 0;
+    var end = isNum(p.ended_ms) ? p.ended_ms - p.started_ms : last;
+    if (!replay && !isNum(p.ended_ms)) { end = Math.max(end, now() - p.started_ms); }
+    (p.motions || []).forEach(function (m) { end = Math.max(end, m.sent_ms); });
+    var x0 = Math.min(0, samples.length ? samples[0][0] : 0) / 1000;
+    var x1 = Math.max(end / 1000, x0 + 1);
+
+    var lo = Infinity, hi = -Infinity;
+    function span(v) { if (isNum(v)) { lo = Math.min(lo, v); hi = Math.max(hi, v); } }
+    samples.forEach(function (s) { for (var j = 1; j < s.length; ++j) { span(s[j]); } });
+    (p.motions || []).forEach(function (m) { m.positions.forEach(span); });
+    (p.recovery_positions || []).forEach(function (r) { r.positions.forEach(span); });
+    if (!isFinite(lo)) { lo = -1; hi = 1; }
+    var pad = Math.max(0.1, (hi - lo) * 0.08);
+    lo -= pad; hi += pad;
+
+    function X(ms) { return L + (ms / 1000 - x0) / (x1 - x0) * pw; }
+    function Y(v) { return T + (hi - v) / (hi - lo) * ph; }
+    function fx(v) { return v.toFixed(1); }
+
+    // Grid, ticks, axes and their units.
+    var ys = niceStep(hi - lo, 5);
+    for (var v = Math.ceil(lo / ys) * ys; v <= hi + 1e-9; v += ys) {
+      root.appendChild(svg('line', { x1: L, y1: fx(Y(v)), x2: L + pw, y2: fx(Y(v)), 'class': 'pl-grid' }));
+      root.appendChild(svg('text', { x: L - 6, y: fx(Y(v) + 4), 'text-anchor': 'end', 'class': 'pl-tick' },
+        trimNum(v)));
+    }
+    var xs = niceStep(x1 - x0, Math.max(3, Math.floor(pw / 90)));
+    for (var t = Math.ceil(x0 / xs) * xs; t <= x1 + 1e-9; t += xs) {
+      var gx = fx(X(t * 1000));
+      root.appendChild(svg('line', { x1: gx, y1: T, x2: gx, y2: T + ph, 'class': 'pl-grid' }));
+      root.appendChild(svg('text', { x: gx, y: T + ph + 15, 'text-anchor': 'middle', 'class': 'pl-tick' },
+        trimNum(t)));
+    }
+    root.appendChild(svg('line', { x1: L, y1: T, x2: L, y2: T + ph, 'class': 'pl-axis' }));
+    root.appendChild(svg('line', { x1: L, y1: T + ph, x2: L + pw, y2: T + ph, 'class': 'pl-axis' }));
+    root.appendChild(svg('text', { x: L + pw / 2, y: H - 6, 'text-anchor': 'middle', 'class': 'pl-label' },
+      'time since the task started (s)'));
+    root.appendChild(svg('text', {
+      x: 14, y: T + ph / 2, 'text-anchor': 'middle', 'class': 'pl-label',
+      transform: 'rotate(-90 14 ' + fx(T + ph / 2) + ')'
+    }, 'joint angle (rad)'));
+
+    function spanEnd(item) { return isNum(item.to_ms) ? item.to_ms : end; }
+    // Recoveries and the arm's abnormal spells, behind the curves.
+    (p.recoveries || []).forEach(function (r) {
+      var a = X(r.from_ms), b = Math.max(X(spanEnd(r)), a + 2);
+      var band = svg('rect', { x: fx(a), y: T, width: fx(b - a), height: ph, 'class': 'pl-recovery' });
+      band.appendChild(svg('title', {}, 'recovery' + (r.what ? ' (' + r.what + ')' : '')));
+      root.appendChild(band);
+      root.appendChild(svg('text', { x: fx(a + 4), y: T + 20, 'class': 'pl-recovery-label' },
+        'recovery' + (r.what ? ' (' + r.what + ')' : '')));
+    });
+    (p.abnormal || []).forEach(function (r) {
+      var a = X(r.from_ms), b = Math.max(X(spanEnd(r)), a + 2);
+      root.appendChild(svg('rect', { x: fx(a), y: T, width: fx(b - a), height: 6, 'class': 'pl-abnormal' }));
+      root.appendChild(svg('text', { x: fx(a + 2), y: T - 4, 'class': 'pl-abnormal-label' }, 'arm abnormal'));
+    });
+
+    // Each motion: when it was sent, and the joints it was sent to until it was answered.
+    var motions = p.motions || [];
+    var rowsEnd = [-1e9, -1e9, -1e9];
+    motions.forEach(function (m, i) {
+      var a = X(m.sent_ms);
+      root.appendChild(svg('line', { x1: fx(a), y1: T, x2: fx(a), y2: T + ph, 'class': 'pl-motion' }));
+      var label = shortTarget(m.name) + (m.status !== null && m.status !== 102100000 ? ' \u2717' : '');
+      var row = 0;
+      while (row < rowsEnd.length - 1 && rowsEnd[row] > a) { row++; }
+      rowsEnd[row] = a + label.length * 5.6 + 8;
+      var tx = svg('text', { x: fx(a + 3), y: fx(T + ph - 5 - row * 12), 'class': 'pl-motion-label' }, label);
+      tx.appendChild(svg('title', {}, (m.service || 'motion') + ' to ' + m.name +
+        (m.status !== null ? ', answered ' + m.status : ', no answer yet')));
+      root.appendChild(tx);
+      if (!m.positions.length) { return; }
+      var until = isNum(m.answered_ms) ? m.answered_ms :
+        (i + 1 < motions.length ? motions[i + 1].sent_ms : end);
+      var b = Math.max(X(until), a + 6);
+      m.positions.forEach(function (value, j) {
+        if (!isNum(value)) { return; }
+        root.appendChild(svg('line', {
+          x1: fx(a), y1: fx(Y(value)), x2: fx(b), y2: fx(Y(value)),
+          stroke: jointColour(j), 'class': 'pl-target'
+        }));
+      });
+    });
+
+    // The angles.
+    names.forEach(function (name, j) {
+      var points = [];
+      samples.forEach(function (s) {
+        if (isNum(s[j + 1])) { points.push(fx(X(s[0])) + ',' + fx(Y(s[j + 1]))); }
+      });
+      if (points.length === 1) { points.push(points[0]); }
+      var line = svg('polyline', { points: points.join(' '), stroke: jointColour(j), 'class': 'pl-line' });
+      line.appendChild(svg('title', {}, name));
+      root.appendChild(line);
+    });
+
+    // Where the recovery wanted the joints, at each check.
+    (p.recovery_positions || []).forEach(function (r) {
+      var x = X(r.at_ms);
+      r.positions.forEach(function (value, j) {
+        if (!isNum(value)) { return; }
+        var y = Y(value), d = 5;
+        var mark = svg('polygon', {
+          points: [[x, y - d], [x + d, y], [x, y + d], [x - d, y]].map(function (pt) {
+            return fx(pt[0]) + ',' + fx(pt[1]);
+          }).join(' '),
+          stroke: jointColour(j), fill: r.reached ? jointColour(j) : '#fff', 'class': 'pl-position'
+        });
+        mark.appendChild(svg('title', {}, r.name + ' ' + (r.reached ? 'reached' : 'not reached') +
+          ': ' + names[j] + ' ' + value.toFixed(3) + ' rad'));
+        root.appendChild(mark);
+      });
+    });
+
+    if (cursorMs !== null && isNum(cursorMs)) {
+      var at = cursorMs - p.started_ms;
+      var cx = fx(Math.min(Math.max(X(at), L), L + pw));
+      root.appendChild(svg('line', { x1: cx, y1: T - 2, x2: cx, y2: T + ph, 'class': 'pl-cursor' }));
+      root.appendChild(svg('text', {
+        x: cx, y: T - 8, 'text-anchor': Number(cx) > L + pw - 60 ? 'end' : 'middle',
+        'class': 'pl-cursor-label'
+      }, (at >= 0 ? '+' : '') + (at / 1000).toFixed(1) + ' s'));
+    }
+    $('plot-note').textContent = names.length + ' joints, ' + samples.length + ' samples' +
+      (p.period_ms ? ' (one every ' + p.period_ms + ' ms at most)' : '');
+  }
+
+  // ---- a recording (quorvel dashboard --bag) ---------------------------------------------
+
+  function getJson(url) {
+    return fetch(url, { cache: 'no-store' }).then(function (response) {
+      if (!response.ok) { throw new Error(url + ': ' + response.status); }
+      return response.json();
+    });
+  }
+
+  function dateTime(ms) {
+    var d = new Date(ms);
+    function two(n) { return (n < 10 ? '0' : '') + n; }
+    return d.getFullYear() + '-' + two(d.getMonth() + 1) + '-' + two(d.getDate()) + ' ' +
+      clock(ms);
+  }
+
+  function startReplay() {
+    replay = {
+      info: null, task: null, detail: null, plot: null, times: [], at: 0, begin: 0, end: 0,
+      playing: false, speed: 1, nowMs: 0, busy: false, again: false, lastFrame: Date.now(),
+      shown: 0
+    };
+    window.quorvelReplay = replay;
+    document.body.classList.add('replay');
+    $('player').hidden = false;
+    $('recording-pill').hidden = false;
+    $('banner').textContent = 'Not connected to quorvel dashboard \u2014 is it still running?';
+    wirePlayer();
+    loadRecording();
+    setInterval(frame, 100);
+  }
+
+  function loadRecording() {
+    getJson('/api/replay').then(function (info) {
+      replay.info = info;
+      everConnected = true;
+      setLink(true, 'paused');
+      $('player-bag').textContent = info.bag;
+      var select = $('player-task');
+      clear(select);
+      info.tasks.forEach(function (t) {
+        var when = isNum(t.started_ms) ? dateTime(t.started_ms) : 'start not recorded';
+        var how = t.finished ? t.outcome + ', ' + t.error_code +
+          (t.error_meaning ? ' (' + t.error_meaning + ')' : '') : 'unfinished';
+        var option = el('option', '', (t.index + 1) + '. ' + when + ' \u2013 ' + how +
+          (isNum(t.duration_s) ? ', ' + duration(t.duration_s * 1000) : ''));
+        option.value = t.index;
+        select.appendChild(option);
+      });
+      if (!info.tasks.length) {
+        var whole = el('option', '', 'no task events: the whole recording');
+        whole.value = -1;
+        select.appendChild(whole);
+      }
+      select.disabled = info.tasks.length < 2;
+      pickTask(info.tasks.length ? 0 : -1);
+    }).catch(function () {
+      everConnected = true;
+      setLink(false, 'not reachable');
+      setTimeout(loadRecording, 2000);
+    });
+  }
+
+  function wirePlayer() {
+    $('player-task').addEventListener('change', function () {
+      pickTask(Number($('player-task').value));
+    });
+    $('player-play').addEventListener('click', function () {
+      if (!replay.playing && replay.at >= replay.end) { replay.at = replay.begin; }
+      replay.playing = !replay.playing;
+      replay.lastFrame = Date.now();
+      updatePlayer();
+      requestState();
+    });
+    $('player-next').addEventListener('click', function () { step(1); });
+    $('player-prev').addEventListener('click', function () { step(-1); });
+    // Space plays or pauses, the arrow keys step, unless a control of its own has the keys.
+    document.addEventListener('keydown', function (event) {
+      var tag = event.target && event.target.tagName;
+      if (!replay.info || tag === 'SELECT' || tag === 'INPUT' || event.altKey || event.ctrlKey ||
+          event.metaKey) {
+        return;
+      }
+      if (event.key === ' ') {
+        if (tag === 'BUTTON') { return; }  // the focused button takes its own space
+        $('player-play').click();
+      } else if (event.key === 'ArrowRight') {
+        step(1);
+      } else if (event.key === 'ArrowLeft') {
+        step(-1);
+      } else {
+        return;
+      }
+      event.preventDefault();
+    });
+    document.querySelectorAll('.speed').forEach(function (button) {
+      button.addEventListener('click', function () {
+        replay.speed = Number(button.dataset.speed);
+        updatePlayer();
+      });
+    });
+    $('player-slider').addEventListener('input', function () {
+      seek(replay.begin + Number($('player-slider').value) * 1e6);
+    });
+    $('plot').addEventListener('click', function (event) {
+      var p = replay.plot;
+      if (!p || !replay.info) { return; }
+      var root = $('plot');
+      var W = root.viewBox.baseVal.width || root.clientWidth;
+      var x = event.offsetX * W / root.clientWidth;
+      var L = 58, pw = W - 58 - 16;
+      if (x < L || x > L + pw) { return; }
+      // The inverse of the plot's X(): from its time to the recording's.
+      var samples = p.samples || [];
+      var last = samples.length ? samples[samples.length - 1][0] : 0;
+      var end = isNum(p.ended_ms) ? p.ended_ms - p.started_ms : last;
+      (p.motions || []).forEach(function (m) { end = Math.max(end, m.sent_ms); });
+      var x0 = Math.min(0, samples.length ? samples[0][0] : 0) / 1000;
+      var x1 = Math.max(end / 1000, x0 + 1);
+      var ms = ((x - L) / pw * (x1 - x0) + x0) * 1000;
+      seek((p.started_ms + ms - replay.info.start_ms) * 1e6);
+    });
+  }
+
+  function pickTask(index) {
+    var info = replay.info;
+    replay.playing = false;
+    if (index < 0) {
+      replay.task = null;
+      replay.detail = { events: [], plot: null };
+      replay.plot = null;
+      replay.times = [];
+      replay.begin = 0;
+      replay.end = info.duration_ns;
+      $('player-date').textContent = info.tasks.length ? '' : 'recorded ' + dateTime(info.start_ms);
+      seek(0);
+      return;
+    }
+    var task = info.tasks[index];
+    replay.task = task;
+    replay.begin = task.begin_ns;
+    replay.end = task.end_ns;
+    $('player-date').textContent = isNum(task.started_ms) ?
+      'task of ' + dateTime(task.started_ms) : 'task start not recorded';
+    $('player-task').value = index;
+    getJson('/api/replay/task?index=' + index).then(function (detail) {
+      if (replay.task !== task) { return; }
+      detail.events.sort(function (a, b) { return a.at_ns - b.at_ns; });
+      replay.detail = detail;
+      replay.plot = detail.plot;
+      replay.times = detail.events.map(function (e) { return e.at_ns; });
+      seek(replay.times.length ? Math.max(replay.begin, replay.times[0]) : replay.begin);
+    }).catch(function () { setLink(false, 'not reachable'); });
+  }
+
+  // The index of the last event at or before the moment shown; -1 before the first.
+  function currentEvent() {
+    var index = -1;
+    for (var i = 0; i < replay.times.length && replay.times[i] <= replay.at; ++i) { index = i; }
+    return index;
+  }
+
+  function step(direction) {
+    replay.playing = false;
+    var times = replay.times;
+    var target = null;
+    if (direction > 0) {
+      for (var i = 0; i < times.length; ++i) {
+        if (times[i] > replay.at) { target = times[i]; break; }
+      }
+    } else {
+      for (var k = times.length - 1; k >= 0; --k) {
+        if (times[k] < replay.at) { target = times[k]; break; }
+      }
+    }
+    if (target === null) { target = direction > 0 ? replay.end : replay.begin; }
+    seek(target);
+  }
+
+  function seek(at) {
+    replay.at = Math.min(Math.max(at, replay.begin), replay.end);
+    updatePlayer();
+    requestState();
+  }
+
+  function cursorMs() { return replay && replay.shown ? replay.nowMs : null; }
+
+  function updatePlayer() {
+    var span = Math.max(0, replay.end - replay.begin);
+    var slider = $('player-slider');
+    slider.max = Math.max(1, Math.round(span / 1e6));
+    slider.value = Math.round((replay.at - replay.begin) / 1e6);
+    $('player-time').textContent = '+' + ((replay.at - replay.begin) / 1e9).toFixed(1) + ' s / ' +
+      (span / 1e9).toFixed(1) + ' s';
+    $('player-play').textContent = replay.playing ? '\u275a\u275a pause' : '\u25b6 play';
+    if (connected) {
+      $('link-text').textContent = replay.playing ? 'playing ' + replay.speed + '\u00d7' : 'paused';
+    }
+    document.querySelectorAll('.speed').forEach(function (button) {
+      button.classList.toggle('active', Number(button.dataset.speed) === replay.speed);
+    });
+    var index = currentEvent();
+    $('player-prev').disabled = replay.at <= replay.begin;
+    $('player-next').disabled = replay.at >= replay.end;
+    var text = '';
+    if (replay.detail && replay.times.length) {
+      text = index < 0 ? 'before the first event of the task' :
+        'event ' + (index + 1) + ' of ' + replay.times.length + ': ' +
+        replay.detail.events[index].summary;
+    }
+    $('player-event').textContent = text;
+  }
+
+  // One look at a time; a look asked for meanwhile is made with the newest moment.
+  function requestState() {
+    if (replay.busy) { replay.again = true; return; }
+    replay.busy = true;
+    var at = Math.round(replay.at);
+    getJson('/api/replay/state?at=' + at).then(function (data) {
+      replay.busy = false;
+      if (!connected) { setLink(true, 'paused'); updatePlayer(); }
+      showState(data);
+      if (replay.again) { replay.again = false; requestState(); }
+    }).catch(function () {
+      replay.busy = false;
+      replay.playing = false;
+      setLink(false, 'not reachable');
+      updatePlayer();
+    });
+  }
+
+  function showState(data) {
+    replay.nowMs = data.server_ms;
+    ['task', 'workspace', 'surroundings', 'arm', 'voice', 'outcomes'].forEach(function (name) {
+      state[name] = data[name];
+    });
+    applyTimeline(data.timeline, true);
+    ['task', 'workspace', 'arm', 'voice', 'outcomes'].forEach(render);
+    markCurrent();
+    replay.shown = data.replay.at_ns + 1;
+    renderPlot(replay.plot, cursorMs());
+    // For tests and measurements: which moment the page shows.
+    window.quorvelReplayShown = { at_ns: data.replay.at_ns, shown_ms: Date.now() };
+  }
+
+  function markCurrent() {
+    var list = $('timeline');
+    var index = currentEvent();
+    var seq = index >= 0 ? replay.detail.events[index].seq : null;
+    var current = null;
+    Array.prototype.forEach.call(list.children, function (li) {
+      var on = seq !== null && Number(li.dataset.seq) === seq;
+      li.classList.toggle('current', on);
+      if (on) { current = li; }
+    });
+    if (current) {
+      followTimeline = false;
+      var top = current.offsetTop;
+      if (top < list.scrollTop || top + current.offsetHeight > list.scrollTop + list.clientHeight) {
+        list.scrollTop = Math.max(0, top - list.clientHeight / 2);
+      }
+    }
+  }
+
+  // Playing moves the moment on with the wall clock, times the speed.
+  function frame() {
+    var t = Date.now();
+    if (replay.info && replay.playing) {
+      replay.at += (t - replay.lastFrame) * 1e6 * replay.speed;
+      if (replay.at >= replay.end) {
+        replay.at = replay.end;
+        replay.playing = false;
+      }
+      updatePlayer();
+      requestState();
+    } else if (replay.info && !connected && !replay.busy) {
+      requestState();
+    }
+    replay.lastFrame = t;
+  }
 }());

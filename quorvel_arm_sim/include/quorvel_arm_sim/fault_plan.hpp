@@ -52,7 +52,7 @@ struct EnvObjectFault
 // One entry of a scene's fault plan: a trigger and its effects. The trigger is either calls of a
 // service (the `call`-th and the `times` - 1 after it) or a time (`at` seconds after the first
 // detection request, that is after the task started). Effects that belong to a call (status,
-// never_answer, stop_short) need a call trigger; the loader checks that.
+// latency, never_answer, stop_short) need a call trigger; the loader checks that.
 struct Fault
 {
   std::optional<Service> service;
@@ -62,6 +62,9 @@ struct Fault
 
   std::optional<std::int32_t> status;
   std::string errmsg;
+  // Seconds from the request to the answer: a detection's own latency, a motion's least time
+  // (it still answers only once the joints have arrived).
+  std::optional<double> latency;
   bool never_answer = false;
   std::optional<Abnormality> abnormal;
   std::optional<StopShortFault> stop_short;

@@ -28,7 +28,8 @@ Joints to_joints(const std::vector<double> & values);
 std::optional<Joints> grab_posture(double x, double y, double z);
 
 // Where joint `joint` (0-based) ends when it stops `by` short of `target` on its way from
-// `start`: never behind its start. The other joints reach their targets.
+// `start`: exactly |by| from the target on the side of the start (below a target it already
+// stands at), even where that is behind the start. The other joints reach their targets.
 Joints stop_short(const Joints & start, const Joints & target, std::size_t joint, double by);
 
 // One motion: every joint moves in a straight line from start to target, all of them arriving

@@ -27,6 +27,41 @@ struct Expectation
   std::optional<int> dropped;
 };
 
+// A parameter of arm_supervisor the scene wants the supervisor started with: one of its tuning
+// values, an integer or a double as the supervisor declares it.
+struct SupervisorSetting
+{
+  std::string name;
+  bool integer = false;
+  long long int_value = 0;
+  double double_value = 0.0;
+
+  // "10", "15.0": as a parameter file or `-p` gives it (a double keeps its decimal point).
+  std::string value_text() const;
+  // "arm_recover_count_threshold:=10", for `--ros-args -p`.
+  std::string argument() const;
+};
+
+// The tuning values a scene may set, with their types: the supervisor refuses a value of the
+// other type at start.
+struct SupervisorParameter
+{
+  const char * name;
+  bool integer;
+  double low;   // smallest value allowed
+  bool low_open;  // the value must be greater than `low`, not equal to it
+  double high;
+};
+const std::vector<SupervisorParameter> & supervisor_parameters();
+
+// The recorded task a scene was derived from.
+struct Origin
+{
+  std::string bag;
+  std::optional<int> task;  // its place in the bag, from 1
+  std::string goal;         // 32 lower-case hex digits, or empty
+};
+
 struct Scene
 {
   std::string name;  // the file name without ".yaml"
@@ -39,6 +74,8 @@ struct Scene
   bool restock = false;
   std::vector<Fault> faults;
   Expectation expect;
+  std::vector<SupervisorSetting> supervisor;
+  std::optional<Origin> origin;
 };
 
 // A scene file that cannot be used. what() names the file, the key and, where known, the line
@@ -50,8 +87,8 @@ public:
 };
 
 // Reads and checks a scene. Throws SceneError for an unreadable file, a YAML syntax error, an
-// unknown key, a value of the wrong type or out of range, a missing required key or an unknown
-// service name.
+// unknown key (a supervisor parameter a scene may not set included), a value of the wrong type
+// or out of range, a missing required key or an unknown service name.
 Scene load_scene_file(const std::string & path);
 // The same for a scene held in memory; `file` names it in messages.
 Scene parse_scene(const std::string & text, const std::string & file);

@@ -3,6 +3,7 @@
 #ifndef QUORVEL_ARM_SIM__SIMULATOR_HPP_
 #define QUORVEL_ARM_SIM__SIMULATOR_HPP_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -87,6 +88,10 @@ private:
     std::int32_t status = kStatusSuccess;
     std::string errmsg;
     std::vector<Abnormality> abnormal_after;  // started with the answer
+    double not_before = 0.0;                  // a fault's latency: no answer before this
+
+    bool answer_due(double now) const { return motion.arrived(now) && now >= not_before; }
+    double answer_time() const { return std::max(motion.arrival_time(), not_before); }
   };
   struct PendingDetect
   {

@@ -17,8 +17,13 @@ struct Item
 {
   std::string name;
   std::uint8_t type = 1;
-  // Where the gripper takes the item, in the arm's base frame.
+  // Where the gripper takes the item, in the arm's base frame, and how it is turned there
+  // (a quaternion x, y, z, w; by default pointing straight down).
   std::array<double, 3> grab{};
+  std::array<double, 4> grab_orientation{{0.0, 1.0, 0.0, 0.0}};
+  // The item's bounding box: its centre (by default the grab position), its turn and its size.
+  std::optional<std::array<double, 3>> obb_position;
+  std::array<double, 4> obb_orientation{{0.0, 0.0, 0.0, 1.0}};
   std::array<double, 3> obb_size{{0.1, 0.1, 0.1}};
   // A stuck item never leaves the table, whatever the arm does to it.
   bool stuck = false;

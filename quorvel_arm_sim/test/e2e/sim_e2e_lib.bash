@@ -217,6 +217,61 @@ run_scene() {
   sim_log "$(cat "$(sim_file expect)") in $((SECONDS - start)) s"
 }
 
+# recorded_run TAG SCENE BAG SPEED LIMIT [SUPERVISOR_ARGS...]: one task of SCENE (a shipped
+# scene or a file) through arm_sim at SPEED and the installed supervisor with its shipped
+# parameter file and SUPERVISOR_ARGS, recorded by quorvel record into BAG; the voice and recover
+# messages are echoed beside it. Logs: TAG-sim, TAG-task, TAG-voice, TAG-recover, TAG-record.
+recorded_run() {
+  local tag=$1 scene=$2 bag=$3 speed=$4 limit=$5 topic
+  shift 5
+  sim_start "$tag-record" "$QUORVEL" record -o "$bag"
+  sim_wait_for "$tag-record" '^recording into' 20
+  sim_start "$tag-sim" "$ARM_SIM" --ros-args -p scene:="$scene" -p speed:="$speed"
+  sim_start "$tag-supervisor" "$SUPERVISOR" --ros-args --params-file "$SUPERVISOR_PARAMS" "$@"
+  sim_start "$tag-voice" "$QUORVEL" echo voice
+  sim_start "$tag-recover" "$QUORVEL" echo recover
+  sim_wait_for "$tag-sim" "^arm_sim: scene " 20
+  sim_wait_for "$tag-supervisor" 'ArmSupervisorNode Start!' 20
+  sim_wait_for "$tag-voice" '^listening on' 20
+  sim_wait_for "$tag-recover" '^listening on' 20
+  for topic in /quorvel/arm_supervisor/task_events /robot/joint_angle /robot/unnormal_flag \
+    /quorvel/env_detect_topic /robot/recover_topic /arm/voice_broadcast; do
+    sim_wait_for "$tag-record" "^recording $topic " 20
+  done
+  sim_start "$tag-task" "$QUORVEL" task --server-timeout 20 --timeout "$limit"
+  sim_wait_exit "$tag-task" $((limit + 25))
+  ((SIM_STATUS == 0)) ||
+    sim_fail "$tag: quorvel task ended with exit status $SIM_STATUS: $(cat "$(sim_file "$tag-task")")"
+  # The last events and announcements left the supervisor before its result did.
+  sleep 0.5
+  sim_stop "$tag-voice"
+  sim_stop "$tag-recover"
+  sim_stop "$tag-record"
+  sim_stop "$tag-supervisor"
+  sim_stop "$tag-sim"
+}
+
+# expect_as_scene TAG SCENE: the run TAG ended as SCENE expects, by arm_sim_expect.
+expect_as_scene() {
+  if ! "$ARM_SIM_EXPECT" "$2" --task "$(sim_file "$1-task")" --voice "$(sim_file "$1-voice")" \
+    --recover "$(sim_file "$1-recover")" --sim "$(sim_file "$1-sim")" >"$(sim_file "$1-expect")" 2>&1; then
+    sim_fail "$1: $(cat "$(sim_file "$1-expect")")"
+  fi
+}
+
+# scene_supervisor_args SCENE: the -p arguments of SCENE's supervisor: block, one per line.
+scene_supervisor_args() {
+  "$ARM_SIM_EXPECT" "$1" | sed -n 's/^supervisor_args="\(.*\)"$/\1/p' | tr ' ' '\n' | grep -v '^$'
+}
+
+# expect_same_steps A B [OPTIONS...]: quorvel bag compare finds the same steps.
+expect_same_steps() {
+  local out="$SIM_DIR/compare.out"
+  "$QUORVEL" bag compare "$@" >"$out" 2>&1 || sim_fail "quorvel bag compare $*: $(cat "$out")"
+  grep -qE '^same [0-9]+ steps$' "$out" || sim_fail "quorvel bag compare $*: $(cat "$out")"
+  tail -n 1 "$out"
+}
+
 # At exit: SIGINT to everything still running, then SIGKILL; logs on failure.
 sim_cleanup() {
   local status=$? name round deadline running

@@ -3,6 +3,7 @@
 #ifndef QUORVEL_BAG__TASKS_HPP_
 #define QUORVEL_BAG__TASKS_HPP_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -65,6 +66,16 @@ std::vector<RecordedEvent> read_task_events(const BagReader & reader);
 
 /// tasks_from_events over read_task_events, bounded by the bag's end.
 std::vector<TaskRecord> find_tasks(const BagReader & reader);
+
+/// The task of `tasks` a command names: the `number`-th (from 1, in the order above), else the
+/// one whose goal id starts with `goal` (when not empty), else the last one that ended. Returns
+/// its index. Throws BagError naming the bag (`bag_label`) when none fits: no task at all, no
+/// such number, no such goal or more than one, no task that ended.
+std::size_t select_task(
+    const std::vector<TaskRecord> & tasks,
+    const std::string & bag_label,
+    std::optional<std::size_t> number,
+    const std::string & goal);
 
 /// "5f0c1d2e..." for a goal's UUID.
 std::string goal_id_text(const TaskEvent::_goal_id_type & goal_id);

@@ -1,8 +1,10 @@
 // The HTTP side of quorvel dashboard: serves the page, its state and a stream of changes, and
-// passes the two buttons on to the ROS side. Refuses requests addressed to any other host name
-// (DNS rebinding) and button presses without the start-up token.
-#ifndef QUORVEL_TOOLS__DASHBOARD_SERVER_HPP_
-#define QUORVEL_TOOLS__DASHBOARD_SERVER_HPP_
+// passes the two buttons on to the ROS side; or, for a recording, the page, the recording's
+// tasks and the state at any moment of it, and nothing that changes anything. Refuses requests
+// addressed to any other host name (DNS rebinding) and anything but reading without the
+// start-up token.
+#ifndef QUORVEL_TOOLS__DASHBOARD__SERVER_HPP_
+#define QUORVEL_TOOLS__DASHBOARD__SERVER_HPP_
 
 #include <chrono>
 #include <cstdint>
@@ -12,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "dashboard_hub.hpp"
+#include "dashboard/hub.hpp"
 
 namespace httplib
 {
@@ -21,6 +23,8 @@ class Server;
 
 namespace quorvel_tools
 {
+
+class BagReplay;
 
 enum class ButtonAction
 {
@@ -68,9 +72,13 @@ public:
     std::chrono::milliseconds keepalive{10000};
   };
 
+  // The live page of the supervisor.
   DashboardServer(DashboardHub & hub, std::string token, ButtonHandler on_button);
   DashboardServer(
       DashboardHub & hub, std::string token, ButtonHandler on_button, Settings settings);
+  // The page of a recording: GET only; any other method is answered 405 (403 without the
+  // token, as in live mode).
+  DashboardServer(BagReplay & replay, std::string token, Settings settings);
   ~DashboardServer();
 
   DashboardServer(const DashboardServer &) = delete;
@@ -84,9 +92,13 @@ public:
   void stop();
 
 private:
+  void configure();
   void add_routes();
+  void add_live_routes();
+  void add_replay_routes();
 
-  DashboardHub & hub_;
+  DashboardHub * hub_ = nullptr;  // live
+  BagReplay * replay_ = nullptr;  // replay
   const std::string token_;
   const ButtonHandler on_button_;
   const Settings settings_;
@@ -97,4 +109,4 @@ private:
 
 }  // namespace quorvel_tools
 
-#endif  // QUORVEL_TOOLS__DASHBOARD_SERVER_HPP_
+#endif  // QUORVEL_TOOLS__DASHBOARD__SERVER_HPP_

@@ -1,8 +1,8 @@
 // What quorvel dashboard knows about the supervisor, built from its task events and the arm's
 // topics, and handed to the page as JSON sections. Pure: no ROS calls, no clock, no locks; the
 // caller passes wall-clock times in milliseconds and serialises access (DashboardHub does).
-#ifndef QUORVEL_TOOLS__DASHBOARD_MODEL_HPP_
-#define QUORVEL_TOOLS__DASHBOARD_MODEL_HPP_
+#ifndef QUORVEL_TOOLS__DASHBOARD__MODEL_HPP_
+#define QUORVEL_TOOLS__DASHBOARD__MODEL_HPP_
 
 #include <array>
 #include <cstddef>
@@ -33,8 +33,9 @@ enum class Section : std::size_t
   kVoice,         // announcements
   kOutcomes,      // how the last tasks ended
   kEndpoints,     // which supervisor endpoints are up
+  kPlot,          // the current task's joint angles over time, its motion targets and recoveries
 };
-inline constexpr std::size_t kSectionCount = 8;
+inline constexpr std::size_t kSectionCount = 9;
 // Name of the section in the JSON snapshot and of its server-sent event.
 const char * section_name(Section section);
 
@@ -45,6 +46,9 @@ struct StreamCursor
   std::array<std::uint64_t, kSectionCount> sent{};
   std::uint64_t timeline_task = 0;  // task serial of the timeline entries sent
   std::uint64_t timeline_next = 0;  // absolute index of the next entry to send
+  std::uint64_t plot_task = 0;      // task serial of the plot samples sent
+  std::uint64_t plot_layout = 0;    // the samples' thinning (see DashboardModel) when sent
+  std::uint64_t plot_next = 0;      // index of the next sample to send
 };
 
 // One server-sent event: its name and its data.
@@ -80,6 +84,11 @@ struct ModelLimits
   std::size_t env_objects = 100;
   std::size_t joints = 16;
   std::size_t text_bytes = 300;
+  // The joint plot keeps a sample every `plot_period_ms` at most; past `plot_samples` it keeps
+  // every other one and doubles the period, so that a long task still fits.
+  std::int64_t plot_period_ms = 100;
+  std::size_t plot_samples = 3000;
+  std::size_t plot_marks = 200;
 };
 
 // Default environment-stop distance shown before a task says otherwise: the supervisor's
@@ -192,6 +201,9 @@ private:
   void end_task(const TaskEvent & event);
   std::string clip(const std::string & text) const;
   nlohmann::json timeline_json(std::size_t from) const;
+  void add_plot_sample(std::int64_t at_ms);
+  void plot_event(const TaskEvent & event);
+  nlohmann::json plot_json(std::size_t from) const;
 
   ModelLimits limits_;
   std::uint64_t revision_ = 0;
@@ -235,6 +247,37 @@ private:
   std::vector<double> joint_target_;
   std::int64_t joint_target_ms_ = 0;
 
+  // The joint plot of the current task. Times are ms since the epoch.
+  struct PlotMotion
+  {
+    std::int64_t sent_ms = 0;
+    std::optional<std::int64_t> answered_ms;
+    std::string service;
+    std::string name;
+    std::vector<double> positions;  // empty for a grab, which has a position, not joints
+    std::optional<std::int32_t> status;
+  };
+  struct PlotPosition
+  {
+    std::int64_t at_ms = 0;
+    std::string name;
+    std::vector<double> positions;
+    bool reached = false;
+  };
+  struct PlotSpan
+  {
+    std::int64_t from_ms = 0;
+    std::optional<std::int64_t> to_ms;
+    std::string what;  // a recovery's procedure and outcome
+  };
+  std::uint64_t plot_layout_ = 0;  // counts the thinnings: a page must take the samples anew
+  std::int64_t plot_period_ms_ = 100;
+  std::vector<std::pair<std::int64_t, std::vector<double>>> plot_samples_;
+  std::deque<PlotMotion> plot_motions_;
+  std::deque<PlotPosition> plot_positions_;
+  std::deque<PlotSpan> plot_recoveries_;
+  std::deque<PlotSpan> plot_abnormal_;
+
   // Voice, outcomes, endpoints.
   std::deque<nlohmann::json> voice_;
   std::deque<nlohmann::json> outcomes_;
@@ -249,4 +292,4 @@ std::string json_text(const nlohmann::json & value);
 
 }  // namespace quorvel_tools
 
-#endif  // QUORVEL_TOOLS__DASHBOARD_MODEL_HPP_
+#endif  // QUORVEL_TOOLS__DASHBOARD__MODEL_HPP_

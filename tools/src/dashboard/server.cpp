@@ -1,4 +1,4 @@
-#include "dashboard_server.hpp"
+#include "dashboard/server.hpp"
 
 #include <arpa/inet.h>
 #include <pthread.h>
@@ -8,12 +8,16 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <optional>
 #include <random>
 
 #include <httplib.h>
 
+#include "dashboard/replay.hpp"
 #include "web_assets.hpp"
 
 namespace quorvel_tools
@@ -141,6 +145,15 @@ bool read_task_cmd(const std::string & body, std::int32_t & cmd, std::string & e
   return true;
 }
 
+// The query parameter `name` as a whole 64-bit integer.
+bool read_integer(const httplib::Request & req, const char * name, std::int64_t & value)
+{
+  const std::string text = req.get_param_value(name);
+  const char * end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  return !text.empty() && error == std::errc() && stop == end;
+}
+
 }  // namespace
 
 std::string make_token()
@@ -221,11 +234,27 @@ DashboardServer::DashboardServer(DashboardHub & hub, std::string token, ButtonHa
 
 DashboardServer::DashboardServer(
     DashboardHub & hub, std::string token, ButtonHandler on_button, Settings settings)
-    : hub_(hub),
+    : hub_(&hub),
       token_(std::move(token)),
       on_button_(std::move(on_button)),
       settings_(settings),
       server_(std::make_unique<httplib::Server>())
+{
+  configure();
+}
+
+DashboardServer::DashboardServer(BagReplay & replay, std::string token, Settings settings)
+    : replay_(&replay),
+      token_(std::move(token)),
+      settings_(settings),
+      server_(std::make_unique<httplib::Server>())
+{
+  configure();
+}
+
+DashboardServer::~DashboardServer() { stop(); }
+
+void DashboardServer::configure()
 {
   const std::size_t threads = settings_.threads;
   server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
@@ -251,8 +280,6 @@ DashboardServer::DashboardServer(
   });
   add_routes();
 }
-
-DashboardServer::~DashboardServer() { stop(); }
 
 void DashboardServer::add_routes()
 {
@@ -297,13 +324,27 @@ void DashboardServer::add_routes()
     }
   }
 
+  server_->Get("/api/mode", [this](const httplib::Request &, httplib::Response & res) {
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(json_text({{"mode", replay_ != nullptr ? "replay" : "live"}}), kJson);
+  });
+
+  if (replay_ != nullptr) {
+    add_replay_routes();
+  } else {
+    add_live_routes();
+  }
+}
+
+void DashboardServer::add_live_routes()
+{
   server_->Get("/api/state", [this](const httplib::Request &, httplib::Response & res) {
     res.set_header("Cache-Control", "no-store");
-    res.set_content(hub_.snapshot_text(), kJson);
+    res.set_content(hub_->snapshot_text(), kJson);
   });
 
   server_->Get("/api/stream", [this](const httplib::Request &, httplib::Response & res) {
-    if (!hub_.open_stream()) {
+    if (!hub_->open_stream()) {
       send_text(res, 503, "too many open pages; close one and reload");
       return;
     }
@@ -321,13 +362,13 @@ void DashboardServer::add_routes()
             *first = false;
           }
           std::string changes;
-          if (!hub_.next_stream_text(*position, changes, keepalive)) {
+          if (!hub_->next_stream_text(*position, changes, keepalive)) {
             return false;
           }
           text += changes;
           return sink.write(text.data(), text.size());
         },
-        [this](bool) { hub_.close_stream(); });
+        [this](bool) { hub_->close_stream(); });
   });
 
   // With a content reader, a POST without a body and without Content-Length (curl -X POST)
@@ -358,6 +399,67 @@ void DashboardServer::add_routes()
   };
   server_->Post("/api/task", button(ButtonAction::kSendTask));
   server_->Post("/api/cancel", button(ButtonAction::kCancel));
+}
+
+void DashboardServer::add_replay_routes()
+{
+  // Answers with what `produce` gives; a bag that became unreadable after the start is the
+  // server's fault, said in words.
+  const auto answer = [](httplib::Response & res, const std::function<nlohmann::json()> & produce) {
+    try {
+      const nlohmann::json body = produce();
+      res.set_header("Cache-Control", "no-store");
+      res.set_content(json_text(body), kJson);
+    } catch (const std::exception & error) {
+      send_text(res, 500, std::string("cannot read the recording: ") + error.what());
+    }
+  };
+
+  server_->Get("/api/replay", [this, answer](const httplib::Request &, httplib::Response & res) {
+    answer(res, [this] { return replay_->info(); });
+  });
+
+  server_->Get(
+      "/api/replay/task", [this, answer](const httplib::Request & req, httplib::Response & res) {
+        std::int64_t index = 0;
+        if (!read_integer(req, "index", index) || index < 0) {
+          send_text(res, 400, "give the task as ?index=N (from 0, as /api/replay lists them)");
+          return;
+        }
+        std::optional<nlohmann::json> detail;
+        answer(res, [&] {
+          detail = replay_->task_detail(static_cast<std::size_t>(index));
+          return detail ? *detail : nlohmann::json(nullptr);
+        });
+        if (!detail && res.status != 500) {
+          send_text(res, 404, "no task " + std::to_string(index) + " in this recording");
+        }
+      });
+
+  // The state at a moment: ?at=NS after the recording's first message; without it, its end.
+  // /api/state answers as in live mode; /api/replay/state leaves the plot out.
+  const auto state = [this, answer](bool with_plot) {
+    return [this, answer, with_plot](const httplib::Request & req, httplib::Response & res) {
+      std::int64_t at = replay_->duration_ns();
+      if (req.has_param("at") && !read_integer(req, "at", at)) {
+        send_text(res, 400, "?at= takes whole nanoseconds after the recording's start");
+        return;
+      }
+      answer(res, [&] { return replay_->snapshot_at(at, with_plot); });
+    };
+  };
+  server_->Get("/api/state", state(true));
+  server_->Get("/api/replay/state", state(false));
+
+  // A recording changes nothing: every such request is refused, with what is allowed.
+  const auto refuse = [](const httplib::Request &, httplib::Response & res) {
+    res.set_header("Allow", "GET, HEAD");
+    send_text(res, 405, "a recording: nothing here can be changed (this page only reads)");
+  };
+  server_->Post(".*", refuse);
+  server_->Put(".*", refuse);
+  server_->Patch(".*", refuse);
+  server_->Delete(".*", refuse);
 }
 
 std::string DashboardServer::bind(const std::string & address, int port)
@@ -392,7 +494,9 @@ void DashboardServer::start()
 
 void DashboardServer::stop()
 {
-  hub_.stop();
+  if (hub_ != nullptr) {
+    hub_->stop();
+  }
   if (thread_.joinable()) {
     server_->stop();
     thread_.join();

@@ -18,8 +18,9 @@
 #include <rclcpp_action/rclcpp_action.hpp>
 
 #include "commands.hpp"
-#include "dashboard_hub.hpp"
-#include "dashboard_server.hpp"
+#include "dashboard/feed.hpp"
+#include "dashboard/hub.hpp"
+#include "dashboard/server.hpp"
 #include "endpoint_probes.hpp"
 #include "quorvel_interfaces/action/arm_task.hpp"
 #include "quorvel_protocol/msg/trashes.hpp"
@@ -35,6 +36,7 @@ namespace quorvel_tools
 const char kDashboardUsage[] =
     "usage: quorvel dashboard [--port N] [--bind ADDRESS] [--action NAME]\n"
     "                         [--detect-service NAME]\n"
+    "       quorvel dashboard --bag DIR [--port N] [--bind ADDRESS]\n"
     "\n"
     "Serves a live page of the supervisor, by default on http://127.0.0.1:8765/, and prints\n"
     "its address with an access token:\n"
@@ -42,8 +44,16 @@ const char kDashboardUsage[] =
     "Open exactly that address. The page shows the workspace from above (reach, stop\n"
     "distance, detected trashes, the chosen one, given-up spots, objects around the robot),\n"
     "the running task (phase, steps, time, its events), the arm (abnormal flag, gripper,\n"
-    "joints and their target), the announcements, how the last tasks ended and which of the\n"
-    "supervisor's endpoints are up. Its two buttons send a task (cmd 1) and cancel tasks.\n"
+    "joints and their target), a plot of the joint angles over the task with its motion\n"
+    "targets and recovery positions, the announcements, how the last tasks ended and which\n"
+    "of the supervisor's endpoints are up. Its two buttons send a task (cmd 1) and cancel\n"
+    "tasks.\n"
+    "\n"
+    "With --bag DIR it plays a bag recorded by quorvel record (or ros2 bag record) on the same\n"
+    "page instead: pick one of its tasks, play it at 1x, 4x or 16x, step from event to event\n"
+    "or drag the slider; the page shows everything as it stood at that moment. It reads the\n"
+    "bag whole before serving, and refuses a damaged bag as quorvel bag info does (exit 1).\n"
+    "A recording has no buttons, and no ROS graph is used.\n"
     "\n"
     "It listens on loopback only unless --bind says otherwise, answers only requests that\n"
     "name its own address (127.0.0.1, localhost, [::1] or the --bind address, with the\n"
@@ -56,13 +66,15 @@ const char kDashboardUsage[] =
     "  --action NAME            the action (default /quorvel_action/arm_task)\n"
     "  --detect-service NAME    the detection service shown among the endpoints\n"
     "                           (default /quorvel_service/detect_trash)\n"
+    "  --bag DIR                play this recorded bag instead of the live topics\n"
     "\n"
     "exit status: 0 stopped by Ctrl-C; 1 could not start (port in use, address not\n"
-    "available, ROS error); 2 wrong arguments.\n";
+    "available, a bad bag, ROS error); 2 wrong arguments.\n";
 
 DashboardOptions parse_dashboard(const std::vector<std::string> & args)
 {
   DashboardOptions options;
+  std::string live_only;  // an option that makes no sense with --bag
   ArgReader reader(args);
   std::string name;
   std::optional<std::string> value;
@@ -87,11 +99,22 @@ DashboardOptions parse_dashboard(const std::vector<std::string> & args)
       }
     } else if (name == "action") {
       options.action = check_ros_name(reader.option_value(name, value), "--action");
+      live_only = "--action";
     } else if (name == "detect-service") {
       options.detect_service = check_ros_name(reader.option_value(name, value), "--detect-service");
+      live_only = "--detect-service";
+    } else if (name == "bag") {
+      options.bag = reader.option_value(name, value);
+      if (options.bag.empty()) {
+        throw UsageError("--bag: give the bag's directory");
+      }
     } else {
       throw_unknown_option(name);
     }
+  }
+  if (!options.bag.empty() && !live_only.empty()) {
+    throw UsageError(
+        live_only + " is for the live page; a recording (--bag) talks to no supervisor");
   }
   return options;
 }
@@ -287,33 +310,32 @@ ExitCode run_dashboard(const DashboardOptions & options, Session & session)
   using quorvel_task_events::msg::TaskEvent;
   // Transient local with the supervisor's depth: a dashboard started mid-task gets the
   // task's events so far.
+  // Every callback hands its message to the same feed functions a replay uses.
   auto events = node->create_subscription<TaskEvent>(
       kTaskEventsTopic,
       rclcpp::QoS(rclcpp::KeepLast(1000)).reliable().transient_local(),
       [&hub](const std::shared_ptr<const TaskEvent> message) {
-        hub.update([&message](DashboardModel & model) { model.on_task_event(*message); });
+        hub.update([&message](DashboardModel & model) { feed(model, *message); });
       });
   auto arm_state = node->create_subscription<std_msgs::msg::Bool>(
       kArmStateTopic,
       rclcpp::QoS(10),
       [&hub](const std::shared_ptr<const std_msgs::msg::Bool> message) {
         hub.update(
-            [&message](DashboardModel & model) { model.on_arm_state(message->data, wall_ms()); });
+            [&message](DashboardModel & model) { feed_arm_state(model, *message, wall_ms()); });
       });
   auto gripper = node->create_subscription<std_msgs::msg::Int32MultiArray>(
       kGripperTopic,
       rclcpp::QoS(10),
       [&hub](const std::shared_ptr<const std_msgs::msg::Int32MultiArray> message) {
-        hub.update([&message](DashboardModel & model) {
-          model.on_gripper_command(message->data, wall_ms());
-        });
+        hub.update(
+            [&message](DashboardModel & model) { feed_gripper(model, *message, wall_ms()); });
       });
   auto voice = node->create_subscription<std_msgs::msg::Int32>(
       kVoiceTopic,
       rclcpp::QoS(10),
       [&hub](const std::shared_ptr<const std_msgs::msg::Int32> message) {
-        hub.update(
-            [&message](DashboardModel & model) { model.on_voice(message->data, wall_ms()); });
+        hub.update([&message](DashboardModel & model) { feed_voice(model, *message, wall_ms()); });
       });
   // Best effort takes both kinds of publisher; for a picture of many per second a lost one
   // does not matter.
@@ -321,22 +343,14 @@ ExitCode run_dashboard(const DashboardOptions & options, Session & session)
       kJointAngleTopic,
       rclcpp::QoS(10).best_effort(),
       [&hub](const std::shared_ptr<const sensor_msgs::msg::JointState> message) {
-        hub.update([&message](DashboardModel & model) {
-          model.on_joint_state(message->name, message->position, wall_ms());
-        });
+        hub.update([&message](DashboardModel & model) { feed_joints(model, *message, wall_ms()); });
       });
   auto surroundings = node->create_subscription<quorvel_protocol::msg::Trashes>(
       kEnvDetectTopic,
       rclcpp::QoS(10).best_effort(),
       [&hub](const std::shared_ptr<const quorvel_protocol::msg::Trashes> message) {
-        std::vector<EnvObject> objects;
-        objects.reserve(message->trashes.size());
-        for (const auto & trash : message->trashes) {
-          objects.push_back(EnvObject{trash.x, trash.y});
-        }
-        hub.update([&message, &objects](DashboardModel & model) {
-          model.on_env_objects(message->header.frame_id, objects, wall_ms());
-        });
+        hub.update(
+            [&message](DashboardModel & model) { feed_surroundings(model, *message, wall_ms()); });
       });
   // The dashboard's own subscriptions must not make those topics look served.
   const std::vector<EndpointProbe> probes = make_supervisor_probes(

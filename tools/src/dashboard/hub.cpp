@@ -1,4 +1,4 @@
-#include "dashboard_hub.hpp"
+#include "dashboard/hub.hpp"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "dashboard_model.hpp"
+#include "dashboard/model.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -19,7 +19,7 @@ constexpr std::int32_t kArmSuccess = 102100000;
 
 bool is_frequent(Section section)
 {
-  return section == Section::kArm || section == Section::kSurroundings;
+  return section == Section::kArm || section == Section::kSurroundings || section == Section::kPlot;
 }
 
 std::int64_t stamp_ms(const TaskEvent & event)
@@ -235,6 +235,8 @@ const char * section_name(Section section)
       return "outcomes";
     case Section::kEndpoints:
       return "endpoints";
+    case Section::kPlot:
+      return "plot";
   }
   return "unknown";
 }
@@ -390,6 +392,7 @@ void DashboardModel::on_task_event(const TaskEvent & event)
     begin_task(event, false);
   }
   add_timeline_entry(event);
+  plot_event(event);
   task_.phase = phase_after(event, task_.phase);
   task_.step_count = event.step_count;
   task_.last_event_ms = stamp_ms(event);
@@ -420,6 +423,18 @@ void DashboardModel::begin_task(const TaskEvent & event, bool start_seen)
   }
   timeline_.clear();
   timeline_first_ = 0;
+  plot_samples_.clear();
+  plot_motions_.clear();
+  plot_positions_.clear();
+  plot_recoveries_.clear();
+  plot_abnormal_.clear();
+  plot_period_ms_ = limits_.plot_period_ms;
+  // The plot starts where the arm stands, before any new angle arrives.
+  add_plot_sample(task_.started_ms);
+  if (abnormal_.value_or(false)) {
+    plot_abnormal_.push_back(PlotSpan{task_.started_ms, std::nullopt, ""});
+  }
+  touch(Section::kPlot);
   detection_ = Detection{};
   target_.reset();
   grab_target_.reset();
@@ -571,6 +586,17 @@ void DashboardModel::on_arm_state(bool abnormal, std::int64_t now_ms)
   abnormal_ = abnormal;
   abnormal_ms_ = now_ms;
   touch(Section::kArm);
+  if (task_.known && !task_.ended_ms) {
+    if (abnormal) {
+      plot_abnormal_.push_back(PlotSpan{now_ms, std::nullopt, ""});
+      if (plot_abnormal_.size() > limits_.plot_marks) {
+        plot_abnormal_.pop_front();
+      }
+    } else if (!plot_abnormal_.empty() && !plot_abnormal_.back().to_ms) {
+      plot_abnormal_.back().to_ms = now_ms;
+    }
+    touch(Section::kPlot);
+  }
 }
 
 void DashboardModel::on_gripper_command(const std::vector<std::int32_t> & data, std::int64_t now_ms)
@@ -608,6 +634,101 @@ void DashboardModel::on_joint_state(
   }
   joints_ms_ = now_ms;
   touch(Section::kArm);
+  add_plot_sample(now_ms);
+}
+
+void DashboardModel::add_plot_sample(std::int64_t at_ms)
+{
+  if (!task_.known || task_.ended_ms || joints_.empty()) {
+    return;
+  }
+  if (!plot_samples_.empty() && at_ms - plot_samples_.back().first < plot_period_ms_) {
+    return;
+  }
+  plot_samples_.emplace_back(at_ms, joints_);
+  if (plot_samples_.size() > limits_.plot_samples) {
+    // Every other sample, the first and the newest kept, at twice the period from now on.
+    std::vector<std::pair<std::int64_t, std::vector<double>>> kept;
+    kept.reserve(plot_samples_.size() / 2 + 1);
+    for (std::size_t i = 0; i < plot_samples_.size(); i += 2) {
+      kept.push_back(std::move(plot_samples_[i]));
+    }
+    if (plot_samples_.size() % 2 == 0) {
+      kept.push_back(std::move(plot_samples_.back()));
+    }
+    plot_samples_ = std::move(kept);
+    plot_period_ms_ *= 2;
+    ++plot_layout_;
+  }
+  touch(Section::kPlot);
+}
+
+void DashboardModel::plot_event(const TaskEvent & event)
+{
+  const std::int64_t at = stamp_ms(event);
+  const auto bounded = [this](auto & marks) {
+    if (marks.size() > limits_.plot_marks) {
+      marks.pop_front();
+    }
+  };
+  switch (event.kind) {
+    case TaskEvent::MOTION_SENT: {
+      PlotMotion motion;
+      motion.sent_ms = at;
+      motion.service = clip(event.service);
+      motion.name = clip(event.target_name);
+      const std::size_t n = std::min(event.target_joints.size(), limits_.joints);
+      motion.positions.assign(event.target_joints.begin(), event.target_joints.begin() + n);
+      plot_motions_.push_back(std::move(motion));
+      bounded(plot_motions_);
+      break;
+    }
+    case TaskEvent::MOTION_ANSWERED:
+      for (auto it = plot_motions_.rbegin(); it != plot_motions_.rend(); ++it) {
+        if (!it->answered_ms && it->service == clip(event.service)) {
+          it->answered_ms = at;
+          it->status = event.status;
+          break;
+        }
+      }
+      break;
+    case TaskEvent::RECOVERY_POSITION: {
+      PlotPosition position;
+      position.at_ms = at;
+      position.name = clip(event.target_name);
+      const std::size_t n = std::min(event.target_joints.size(), limits_.joints);
+      position.positions.assign(event.target_joints.begin(), event.target_joints.begin() + n);
+      position.reached = event.outcome == "reached";
+      plot_positions_.push_back(std::move(position));
+      bounded(plot_positions_);
+      break;
+    }
+    case TaskEvent::RECOVERY_STARTED:
+      plot_recoveries_.push_back(PlotSpan{at, std::nullopt, clip(event.target_name)});
+      bounded(plot_recoveries_);
+      break;
+    case TaskEvent::RECOVERY_ENDED:
+      if (!plot_recoveries_.empty() && !plot_recoveries_.back().to_ms) {
+        plot_recoveries_.back().to_ms = at;
+        plot_recoveries_.back().what +=
+            (plot_recoveries_.back().what.empty() ? "" : ": ") + clip(event.outcome);
+      }
+      break;
+    case TaskEvent::TASK_ENDED:
+      // The curves run to the end of the task; what is still open ends with it.
+      if (!joints_.empty() && (plot_samples_.empty() || plot_samples_.back().first < at)) {
+        plot_samples_.emplace_back(at, joints_);
+      }
+      for (auto * spans : {&plot_recoveries_, &plot_abnormal_}) {
+        if (!spans->empty() && !spans->back().to_ms) {
+          spans->back().to_ms = at;
+        }
+      }
+      break;
+    default:
+      return;
+  }
+  touch(Section::kPlot);
 }
 
 void DashboardModel::on_voice(std::int32_t code, std::int64_t now_ms)
@@ -684,6 +805,70 @@ nlohmann::json DashboardModel::timeline_json(std::size_t from) const
       {"goal_id", task_.goal_id},
       {"reset", from == 0},
       {"entries", std::move(entries)},
+  };
+}
+
+nlohmann::json DashboardModel::plot_json(std::size_t from) const
+{
+  const std::int64_t origin = task_.started_ms;
+  const auto offset = [origin](std::int64_t ms) { return ms - origin; };
+  const auto optional_offset = [&offset](const std::optional<std::int64_t> & ms) {
+    return ms ? nlohmann::json(offset(*ms)) : nlohmann::json(nullptr);
+  };
+  nlohmann::json samples = nlohmann::json::array();
+  for (std::size_t i = from; i < plot_samples_.size(); ++i) {
+    nlohmann::json sample = nlohmann::json::array({offset(plot_samples_[i].first)});
+    for (const double value : plot_samples_[i].second) {
+      sample.push_back(number(value));
+    }
+    samples.push_back(std::move(sample));
+  }
+  nlohmann::json motions = nlohmann::json::array();
+  for (const PlotMotion & m : plot_motions_) {
+    motions.push_back({
+        {"sent_ms", offset(m.sent_ms)},
+        {"answered_ms", optional_offset(m.answered_ms)},
+        {"service", m.service},
+        {"name", m.name},
+        {"positions", numbers_json(m.positions)},
+        {"recovery", is_recovery_target(m.name)},
+        {"status", m.status ? nlohmann::json(*m.status) : nlohmann::json(nullptr)},
+    });
+  }
+  nlohmann::json positions = nlohmann::json::array();
+  for (const PlotPosition & p : plot_positions_) {
+    positions.push_back({
+        {"at_ms", offset(p.at_ms)},
+        {"name", p.name},
+        {"positions", numbers_json(p.positions)},
+        {"reached", p.reached},
+    });
+  }
+  const auto spans_json = [&](const std::deque<PlotSpan> & spans) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const PlotSpan & span : spans) {
+      out.push_back({
+          {"from_ms", offset(span.from_ms)},
+          {"to_ms", optional_offset(span.to_ms)},
+          {"what", span.what},
+      });
+    }
+    return out;
+  };
+  return {
+      {"task", task_.serial},
+      {"goal_id", task_.goal_id},
+      {"started_ms", task_.started_ms},
+      {"ended_ms", optional_ms(task_.ended_ms)},
+      {"names", joint_names_},
+      {"period_ms", plot_period_ms_},
+      {"reset", from == 0},
+      {"first", from},
+      {"samples", std::move(samples)},
+      {"motions", std::move(motions)},
+      {"recovery_positions", std::move(positions)},
+      {"recoveries", spans_json(plot_recoveries_)},
+      {"abnormal", spans_json(plot_abnormal_)},
   };
 }
 
@@ -803,6 +988,8 @@ nlohmann::json DashboardModel::section(Section section) const
           {"task_event_publishers", task_event_publishers_},
       };
     }
+    case Section::kPlot:
+      return plot_json(0);
   }
   return nullptr;
 }
@@ -840,6 +1027,9 @@ std::vector<StreamMessage> DashboardModel::changes_since(
     cursor.sent = revisions_;
     cursor.timeline_task = task_.serial;
     cursor.timeline_next = timeline_first_ + timeline_.size();
+    cursor.plot_task = task_.serial;
+    cursor.plot_layout = plot_layout_;
+    cursor.plot_next = plot_samples_.size();
     return messages;
   }
   // The timeline first: it is what a person watches for.
@@ -851,6 +1041,7 @@ std::vector<StreamMessage> DashboardModel::changes_since(
       Section::kVoice,
       Section::kArm,
       Section::kSurroundings,
+      Section::kPlot,
       Section::kEndpoints,
   };
   for (const Section s : kOrder) {
@@ -869,6 +1060,14 @@ std::vector<StreamMessage> DashboardModel::changes_since(
       }
       cursor.timeline_task = task_.serial;
       cursor.timeline_next = timeline_first_ + timeline_.size();
+    } else if (s == Section::kPlot) {
+      // The samples only grow within a task and a layout: send the new ones.
+      const bool reset = cursor.plot_task != task_.serial || cursor.plot_layout != plot_layout_ ||
+                         cursor.plot_next > plot_samples_.size();
+      messages.push_back({section_name(s), plot_json(reset ? 0 : cursor.plot_next)});
+      cursor.plot_task = task_.serial;
+      cursor.plot_layout = plot_layout_;
+      cursor.plot_next = plot_samples_.size();
     } else {
       messages.push_back({section_name(s), section(s)});
     }

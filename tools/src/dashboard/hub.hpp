@@ -1,7 +1,7 @@
 // The dashboard's state shared between the ROS thread, which feeds it, and the HTTP threads,
 // which read it and stream its changes to pages. One small mutex; readers copy out.
-#ifndef QUORVEL_TOOLS__DASHBOARD_HUB_HPP_
-#define QUORVEL_TOOLS__DASHBOARD_HUB_HPP_
+#ifndef QUORVEL_TOOLS__DASHBOARD__HUB_HPP_
+#define QUORVEL_TOOLS__DASHBOARD__HUB_HPP_
 
 #include <chrono>
 #include <condition_variable>
@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-#include "dashboard_model.hpp"
+#include "dashboard/model.hpp"
 
 namespace quorvel_tools
 {
@@ -75,4 +75,4 @@ private:
 
 }  // namespace quorvel_tools
 
-#endif  // QUORVEL_TOOLS__DASHBOARD_HUB_HPP_
+#endif  // QUORVEL_TOOLS__DASHBOARD__HUB_HPP_
