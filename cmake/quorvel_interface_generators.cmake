@@ -30,3 +30,6 @@ if(NOT rosidl_default_generators_FOUND)
     rosidl_runtime_c rosidl_runtime_cpp rosidl_typesupport_interface
     rosidl_typesupport_introspection_cpp)
 endif()
+# The generated type support sources of one package specialise the same templates one after
+# the other: they cannot share a unity batch, whatever the build asks for its own sources.
+set(CMAKE_UNITY_BUILD OFF)
