@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "quorvel_bag/steps.hpp"
+
 namespace quorvel_tools
 {
 
@@ -19,46 +21,8 @@ std::string fixed(const double value, const int decimals)
 
 std::string event_kind_name(const std::uint8_t kind)
 {
-  switch (kind) {
-    case TaskEvent::TASK_STARTED:
-      return "TASK_STARTED";
-    case TaskEvent::DETECT_REQUESTED:
-      return "DETECT_REQUESTED";
-    case TaskEvent::DETECT_ANSWERED:
-      return "DETECT_ANSWERED";
-    case TaskEvent::DETECT_TIMED_OUT:
-      return "DETECT_TIMED_OUT";
-    case TaskEvent::DETECT_LATE_ANSWER:
-      return "DETECT_LATE_ANSWER";
-    case TaskEvent::SPOT_GIVEN_UP:
-      return "SPOT_GIVEN_UP";
-    case TaskEvent::MOTION_SENT:
-      return "MOTION_SENT";
-    case TaskEvent::MOTION_ANSWERED:
-      return "MOTION_ANSWERED";
-    case TaskEvent::GRIPPER_OPENED:
-      return "GRIPPER_OPENED";
-    case TaskEvent::GRIPPER_CLOSED:
-      return "GRIPPER_CLOSED";
-    case TaskEvent::ENV_STOP_HELD:
-      return "ENV_STOP_HELD";
-    case TaskEvent::ENV_STOP_RELEASED:
-      return "ENV_STOP_RELEASED";
-    case TaskEvent::RECOVERY_STARTED:
-      return "RECOVERY_STARTED";
-    case TaskEvent::RECOVERY_ARM_ABNORMAL:
-      return "RECOVERY_ARM_ABNORMAL";
-    case TaskEvent::RECOVERY_POSITION:
-      return "RECOVERY_POSITION";
-    case TaskEvent::RECOVERY_TIME_LIMIT:
-      return "RECOVERY_TIME_LIMIT";
-    case TaskEvent::RECOVERY_ENDED:
-      return "RECOVERY_ENDED";
-    case TaskEvent::TASK_ENDED:
-      return "TASK_ENDED";
-    default:
-      return "KIND_" + std::to_string(kind);
-  }
+  // One list of names for the live lines and for the steps a bag comparison prints.
+  return quorvel_bag::kind_name(kind);
 }
 
 double seconds_between(
