@@ -248,7 +248,7 @@ private:
   void EnvDetectProcess();
   bool IsAtTargetJoints(const JointArray & current, const JointArray & target);
 
-  static double SecondsSince(std::chrono::system_clock::time_point start);
+  static double SecondsSince(std::chrono::steady_clock::time_point start);
 
   // --- Task events (task_events.cpp) ---
   // An event of `kind` with its one-line summary; the log fills in the rest of the common

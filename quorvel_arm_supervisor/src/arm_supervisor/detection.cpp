@@ -26,7 +26,7 @@ void ArmSupervisorNode::RequestDetectTrash()
     return;
   }
 
-  const auto start = std::chrono::system_clock::now();
+  const auto start = std::chrono::steady_clock::now();
   for (std::int32_t frame = 0; frame < detect_frame_num_; ++frame) {
     // Each request gets its own number, so that an answer whose wait has already ended can
     // be told apart from the one waited for, and a stale completion never ends this wait.
@@ -51,7 +51,7 @@ void ArmSupervisorNode::RequestDetectTrash()
         request, [this, generation](rclcpp::Client<DetectTrash>::SharedFuture future) {
           req_detect_callback(future, generation);
         });
-    const auto sent = std::chrono::system_clock::now();
+    const auto sent = std::chrono::steady_clock::now();
     while (!req_detect_complete_.load(std::memory_order_acquire)) {
       if (SecondsSince(sent) > detect_timeout_threshold_ && AbandonDetectAnswer()) {
         error_code_.store(kTaskErrorDetectTimeout);
@@ -106,7 +106,7 @@ void ArmSupervisorNode::RequestDetectTrash()
     }
   }
 
-  const auto end = std::chrono::system_clock::now();
+  const auto end = std::chrono::steady_clock::now();
   const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(end - start).count();
   RCLCPP_INFO(get_logger(), "detect cost %2.4lf ms", static_cast<double>(micros) / 1000.0);
 }

@@ -82,9 +82,12 @@ bool ArmSupervisorNode::IsAtTargetJoints(const JointArray & current, const Joint
   return check.at_target;
 }
 
-double ArmSupervisorNode::SecondsSince(const std::chrono::system_clock::time_point start)
+// Time limits are counted on the steady clock: the wall clock can be set while a wait runs (NTP
+// stepping a robot that booted without a real-time clock, a person fixing the date), which would
+// end a detection wait at once or stretch it by the size of the step.
+double ArmSupervisorNode::SecondsSince(const std::chrono::steady_clock::time_point start)
 {
-  const auto elapsed = std::chrono::system_clock::now() - start;
+  const auto elapsed = std::chrono::steady_clock::now() - start;
   return static_cast<double>(
              std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()) /
          1e9;

@@ -190,7 +190,7 @@ bool ArmSupervisorNode::ReachRecoveryPosition(
   recovery_target_name_ = configured_name;
   ArmAvoidObstacleMoveJoints(*target);
   PublishVoiceBroadcast(arm_movejoints_status_.load());
-  const auto start = std::chrono::system_clock::now();
+  const auto start = std::chrono::steady_clock::now();
   while (true) {
     const JointArray current = CurrentJoints();
     const bool reached = IsAtTargetJoints(current, configured);
