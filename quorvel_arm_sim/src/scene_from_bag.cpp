@@ -268,6 +268,8 @@ private:
   void note(const std::string & key, const std::string & text) { out_.notes[key] = text; }
   void setting(const std::string & name, long long value, const std::string & why);
   void setting(const std::string & name, double value, const std::string & why);
+  /// Keeps the first value derived for a setting: later sightings only confirm it.
+  void add_setting(SupervisorSetting setting, const std::string & why);
   // The last call sent at or before event index `i`.
   const Call * call_before(std::size_t i) const;
   std::optional<std::size_t> first_request() const;
@@ -367,32 +369,32 @@ void append_note(Planned & planned, const std::string & text)
 
 void Deriver::setting(const std::string & name, long long value, const std::string & why)
 {
-  for (const SupervisorSetting & s : out_.scene.supervisor) {
-    if (s.name == name) {
-      return;
-    }
-  }
   SupervisorSetting s;
   s.name = name;
   s.integer = true;
   s.int_value = value;
-  out_.scene.supervisor.push_back(s);
-  note("supervisor." + name, why);
+  add_setting(std::move(s), why);
 }
 
 void Deriver::setting(const std::string & name, double value, const std::string & why)
 {
-  for (const SupervisorSetting & s : out_.scene.supervisor) {
-    if (s.name == name) {
-      return;
-    }
-  }
   SupervisorSetting s;
   s.name = name;
   s.integer = false;
   s.double_value = value;
-  out_.scene.supervisor.push_back(s);
-  note("supervisor." + name, why);
+  add_setting(std::move(s), why);
+}
+
+void Deriver::add_setting(SupervisorSetting setting, const std::string & why)
+{
+  for (const SupervisorSetting & known : out_.scene.supervisor) {
+    if (known.name == setting.name) {
+      return;
+    }
+  }
+  const std::string key = "supervisor." + setting.name;
+  out_.scene.supervisor.push_back(std::move(setting));
+  note(key, why);
 }
 
 void Deriver::walk()
