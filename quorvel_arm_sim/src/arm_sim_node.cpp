@@ -187,9 +187,12 @@ void ArmSimNode::on_tick()
   ++ticks_;
   const bool slow_tick = ticks_ % kSlowEvery == 0;
   const bool moving_before = sim_->moving();
+  std::vector<Answer> settled;
+  settled.swap(settling_);
   deliver(t);
-  // 50 Hz while moving, 10 Hz at rest (deliver() has already sent an arrival).
-  if (slow_tick || (moving_before && sim_->moving())) {
+  // 50 Hz while moving, 10 Hz at rest (deliver() has already sent an arrival), and once more
+  // right before a held motion answer.
+  if (slow_tick || (moving_before && sim_->moving()) || !settled.empty()) {
     publish_joints(t);
   }
   if (slow_tick || sim_->abnormal(t) != last_abnormal_) {
@@ -197,6 +200,9 @@ void ArmSimNode::on_tick()
   }
   if (slow_tick || environment_changed(t)) {
     publish_environment(t);
+  }
+  for (const Answer & a : settled) {
+    answer(a);
   }
 }
 
@@ -212,8 +218,9 @@ void ArmSimNode::deliver(double now)
     return a.service != Service::kDetect;
   });
   if (motion_ended) {
-    // The arrived position goes out before the answer, so that a client checking the joints
-    // right after the answer sees where the arm stands.
+    // The arrived position goes out now and the answer a tick later, as a controller answers
+    // once the arm has settled: a client that checks the joints right after the answer has
+    // had the position for a while, even when its joint callback runs late.
     publish_joints(now);
   }
   if (sim_->abnormal(now) != last_abnormal_) {
@@ -226,7 +233,11 @@ void ArmSimNode::deliver(double now)
     publish_environment(now);
   }
   for (const Answer & a : answers) {
-    answer(a);
+    if (a.service == Service::kDetect) {
+      answer(a);
+    } else {
+      settling_.push_back(a);
+    }
   }
 }
 

@@ -64,7 +64,8 @@ private:
   void on_release(RequestId id, std::shared_ptr<ArmRelease::Request> request);
   void on_movejoints(RequestId id, std::shared_ptr<ArmMoveJoints::Request> request);
   void on_tick();
-  // Sends what the simulation has due, publishing the joints first when a motion ended.
+  // Sends what the simulation has due: detection answers at once; when a motion ended, its
+  // position at once and its answer on the next tick.
   void deliver(double now);
   void answer(const Answer & answer);
   void publish_joints(double now);
@@ -82,6 +83,9 @@ private:
 
   Ticket next_ticket_ = 1;
   std::map<Ticket, std::pair<Service, RequestId>> pending_;
+  // Motion answers held until the next tick: the arm has stood at its target for a moment, with
+  // its position published, before the answer goes out.
+  std::vector<Answer> settling_;
   std::uint64_t ticks_ = 0;
   bool last_abnormal_ = false;
   // The objects last published, to publish a change at once.
