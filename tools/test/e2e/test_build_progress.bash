@@ -84,23 +84,39 @@ EOF
 chmod +x "$E2E_DIR/bin/colcon"
 export FAKE_COLCON_ARGS="$E2E_DIR/colcon.args"
 
-PATH="$E2E_DIR/bin:$PATH" "$QUORVEL_SETUP" --demo >"$E2E_DIR/setup.out" 2>&1
+# Package folders of an earlier build: one configured with make, one with Ninja, and a folder
+# that colcon did not make.
+for dir in made ninja other; do mkdir -p "$E2E_DIR/build/$dir"; done
+printf 'CMAKE_GENERATOR:INTERNAL=Unix Makefiles\n' >"$E2E_DIR/build/made/CMakeCache.txt"
+printf 'CMAKE_GENERATOR:INTERNAL=Ninja\n' >"$E2E_DIR/build/ninja/CMakeCache.txt"
+printf 'CMAKE_GENERATOR:INTERNAL=Unix Makefiles\n' >"$E2E_DIR/build/other/CMakeCache.txt"
+touch "$E2E_DIR/build/made/colcon_build.rc" "$E2E_DIR/build/ninja/colcon_build.rc"
+
+PATH="$E2E_DIR/bin:$PATH" "$QUORVEL_SETUP" --demo --build-base "$E2E_DIR/build" \
+  >"$E2E_DIR/setup.out" 2>&1
 status=$?
 ((status == 0)) || e2e_fail "scripts/setup --demo with the stand-in: exit status $status: $(cat "$E2E_DIR/setup.out")"
 expect_line "$E2E_DIR/setup.out" 'setup: building quorvel_interfaces \(0 of 2\), [0-9]+ s'
 expect_line "$E2E_DIR/setup.out" 'setup: building quorvel_tools \(1 of 2\), [0-9]+ s'
 for arg in console_package_list+ console_start_end+ -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-  -fuse-ld=lld; do
+  -fuse-ld=lld Ninja "$E2E_DIR/build"; do
   grep -q -- "$arg" "$FAKE_COLCON_ARGS" || e2e_fail "colcon was not given $arg: $(cat "$FAKE_COLCON_ARGS")"
 done
 grep -q -- '-g' <(grep CMAKE_CXX_FLAGS_RELEASE "$FAKE_COLCON_ARGS") &&
   e2e_fail "the demo's build keeps debug information: $(cat "$FAKE_COLCON_ARGS")"
 
-FAKE_COLCON_FAIL=1 PATH="$E2E_DIR/bin:$PATH" "$QUORVEL_SETUP" --demo >"$E2E_DIR/setup-fail.out" 2>&1
+[[ ! -e $E2E_DIR/build/made ]] || e2e_fail "a package folder configured with make was kept"
+[[ -f $E2E_DIR/build/ninja/CMakeCache.txt && -f $E2E_DIR/build/other/CMakeCache.txt ]] ||
+  e2e_fail "scripts/setup removed a folder it had to keep: $(ls -R "$E2E_DIR/build")"
+grep -q 'configuring afresh for Ninja what was configured for make: made$' "$E2E_DIR/setup.out" ||
+  e2e_fail "no line about the folder configured afresh: $(cat "$E2E_DIR/setup.out")"
+
+FAKE_COLCON_FAIL=1 PATH="$E2E_DIR/bin:$PATH" "$QUORVEL_SETUP" --demo --build-base "$E2E_DIR/build" \
+  >"$E2E_DIR/setup-fail.out" 2>&1
 status=$?
 ((status != 0)) || e2e_fail "scripts/setup reported success for a failed build: $(cat "$E2E_DIR/setup-fail.out")"
 grep -qF 'Failed   <<< quorvel_tools' "$E2E_DIR/setup-fail.out" ||
   e2e_fail "colcon's failure line is missing: $(cat "$E2E_DIR/setup-fail.out")"
 grep -q 'setup: done' "$E2E_DIR/setup-fail.out" &&
   e2e_fail "scripts/setup went on after the failed build: $(cat "$E2E_DIR/setup-fail.out")"
-e2e_log "scripts/setup --demo: progress lines, the demo's flags, colcon's failure passed on"
+e2e_log "scripts/setup --demo: progress lines, the demo's flags, make-built folders started afresh, colcon's failure passed on"
