@@ -322,6 +322,31 @@ TEST_F(RecoveryTask, WithoutTheArmsTopicsTheEventsTellWhatTheyCan)
   EXPECT_TRUE(derived.scene.expect.voice.empty());
 }
 
+TEST(SceneFromBag, AWaitIsTheShortestOfItsGaps)
+{
+  // The first grab's wait stretched to 40 ms by a busy machine; the second shows the setting.
+  Script s;
+  s.started(0.0);
+  s.detect(0.01, 0.3, {trash(1, 0.35, 0.10, -0.17), trash(2, 0.30, 0.0, -0.17)}, 0);
+  s.gripper(0.32, true, "grab");
+  s.motion(0.36, 0.5, "arm_grab", "grab_pose");
+  s.gripper(0.87, false, "grab");
+  s.motion(1.17, 0.8, "arm_release", "release_joints", 102100000, kRelease);
+  s.gripper(1.98, true, "release");
+  s.motion(2.28, 0.8, "arm_movejoints", "observe_joints", 102100000, kObserve);
+  s.detect(3.1, 0.3, {trash(2, 0.30, 0.0, -0.17)}, 0);
+  const std::uint64_t second_open = s.events().back().event.seq + 1;
+  const double end = s.pick(3.41);
+  s.detect(end + 0.01, 0.3, {}, -1);
+  s.ended(end + 0.5, "succeeded", 102300000);
+
+  const DerivedScene derived = derive_scene(s.task(), ArmRecording{}, TaskSource{"rec", 1, 1});
+  EXPECT_EQ(
+      line_of(derived_text(derived), "  gripper_open_delay:"),
+      "  gripper_open_delay: 10  # ms, measured: GRIPPER_OPENED #" + std::to_string(second_open) +
+          " to MOTION_SENT #" + std::to_string(second_open + 1) + ", the shortest of 2");
+}
+
 TEST(SceneFromBag, ALateAnswerBecomesALatencyAndAHungDetectorNeverAnswers)
 {
   Script s;
