@@ -102,20 +102,13 @@ SupervisorProcess::SupervisorProcess(
 
 SupervisorProcess::~SupervisorProcess()
 {
-  if (pid_ > 0 && !status_) {
-    // Ctrl-C first, so that the program leaves the graph now rather than when its lease runs
-    // out: a dead server that still shows would confuse the next test's client.
-    kill(pid_, SIGINT);
+  // Ctrl-C first, so that the program leaves the graph now rather than when its lease runs
+  // out: a dead server that still shows would confuse the next test's client.
+  Interrupt();
+  if (pid_ > 0 && !WaitForExit(std::chrono::seconds(5))) {
+    kill(pid_, SIGKILL);
     int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() >= deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    waitpid(pid_, &status, 0);
   }
   unlink((directory_ + "/stdout").c_str());
   unlink((directory_ + "/stderr").c_str());
