@@ -896,7 +896,8 @@ void Deriver::abnormal_from_flag()
   }
 
   const auto first = first_request();
-  for (const Episode & episode : episodes) {
+  for (std::size_t e = 0; e < episodes.size(); ++e) {
+    const Episode & episode = episodes[e];
     // The call it comes with: the last one sent before it began.
     const Call * anchor = nullptr;
     for (const Call & call : calls_) {
@@ -916,8 +917,17 @@ void Deriver::abnormal_from_flag()
     std::string counted_from;
     if (episode.stop) {
       if (arm_.recover) {
+        // The arm turns normal in answer to a recover message, and the recorder can take the
+        // two (from different programs, on different topics) in either order: a recover
+        // message taken up to half a check period after the normal state still belongs to the
+        // episode. The supervisor sends none within a second of a check that saw the arm
+        // normal, so none of another wait is counted.
+        std::int64_t counted_until = *episode.stop + kSecondNs / 2;
+        if (e + 1 < episodes.size()) {
+          counted_until = std::min(counted_until, episodes[e + 1].start);
+        }
         for (const auto & message : *arm_.recover) {
-          recovers += message.t >= episode.start && message.t <= *episode.stop ? 1 : 0;
+          recovers += message.t >= episode.start && message.t <= counted_until ? 1 : 0;
         }
         counted_from = std::string(kRecoverTopic);
       } else {

@@ -296,6 +296,18 @@ TEST_F(RecoveryTask, EachFaultLineNamesTheEventsItComesFrom)
   EXPECT_EQ(back.origin->goal, derived.scene.origin->goal);
 }
 
+TEST_F(RecoveryTask, ANormalStateRecordedBeforeTheRecoverMessageThatCausedItCountsThatMessage)
+{
+  // arm_sim turns the arm normal on the second recover message; on a busy machine the recorder
+  // took its state message first.
+  arm.arm_state->at(2).t = (*arm.recover)[1].t - 1000000;
+  const DerivedScene derived = derive_scene(s.task(), arm, source);
+  EXPECT_NE(
+      line_of(derived_text(derived), "  - {service: grab").find("abnormal: {until_recovers: 2}"),
+      std::string::npos)
+      << derived_text(derived);
+}
+
 TEST_F(RecoveryTask, WithoutTheArmsTopicsTheEventsTellWhatTheyCan)
 {
   const DerivedScene derived = derive_scene(s.task(), ArmRecording{}, source);

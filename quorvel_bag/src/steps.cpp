@@ -180,6 +180,67 @@ std::optional<std::size_t> first_parting(const std::vector<Step> & a, const std:
   return std::nullopt;
 }
 
+namespace
+{
+
+bool same_steps_from(
+    const std::vector<Step> & a, std::size_t from_a, const std::vector<Step> & b, std::size_t from_b)
+{
+  if (a.size() - from_a != b.size() - from_b) {
+    return false;
+  }
+  for (std::size_t i = 0; from_a + i < a.size(); ++i) {
+    if (!step_differences(a[from_a + i], b[from_b + i]).empty()) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<TimingDifference> timing_difference(
+    const std::vector<Step> & a, const std::vector<Step> & b, std::size_t at)
+{
+  const auto abnormal = [](const std::vector<Step> & steps, std::size_t i) {
+    return i < steps.size() && steps[i].kind == TaskEvent::RECOVERY_ARM_ABNORMAL;
+  };
+  if (abnormal(a, at) || abnormal(b, at)) {
+    // The steps before `at` are the same on both sides, so the run of waits starts alike.
+    std::size_t start = at;
+    while (start > 0 && abnormal(a, start - 1)) {
+      --start;
+    }
+    std::size_t end_a = start;
+    while (abnormal(a, end_a)) {
+      ++end_a;
+    }
+    std::size_t end_b = start;
+    while (abnormal(b, end_b)) {
+      ++end_b;
+    }
+    if (end_a == end_b) {
+      return std::nullopt;
+    }
+    TimingDifference difference;
+    difference.what = "the arm was seen abnormal at " + std::to_string(end_a - start) +
+                      " one-second check(s) in A and " + std::to_string(end_b - start) +
+                      " in B: it turned normal on the other side of a check";
+    difference.same_after = same_steps_from(a, end_a, b, end_b);
+    return difference;
+  }
+  if (at < a.size() && at < b.size() && a[at].kind == TaskEvent::RECOVERY_POSITION &&
+      b[at].kind == TaskEvent::RECOVERY_POSITION && a[at].target_name == b[at].target_name &&
+      a[at].outcome != b[at].outcome) {
+    TimingDifference difference;
+    difference.what = a[at].target_name + " was judged " + a[at].outcome + " in A and " +
+                      b[at].outcome + " in B: the joint positions the supervisor had when it "
+                                      "looked";
+    return difference;
+  }
+  return std::nullopt;
+}
+
 std::string describe_step(const Step & step)
 {
   std::ostringstream text;

@@ -148,6 +148,52 @@ TEST(Steps, the_first_step_that_differs_is_found_with_the_fields_that_differ)
       (std::vector<std::string>{"outcome", "error code"}));
 }
 
+TEST(Steps, a_wait_more_or_less_for_a_normal_arm_is_named_a_timing_difference)
+{
+  // A recovery whose arm turned normal around the supervisor's fourth check.
+  const auto task = [](int waits, const char * reached) {
+    Recording r(1, 0);
+    r.add(TaskEvent::TASK_STARTED);
+    r.add(TaskEvent::RECOVERY_STARTED).target_name = "release recover";
+    for (int i = 0; i < waits; ++i) {
+      r.add(TaskEvent::RECOVERY_ARM_ABNORMAL).count = i + 1;
+    }
+    TaskEvent & position = r.add(TaskEvent::RECOVERY_POSITION);
+    position.target_name = "recover_movej_release_pos";
+    position.outcome = reached;
+    TaskEvent & ended = r.add(TaskEvent::TASK_ENDED);
+    ended.outcome = "succeeded";
+    ended.error_code = 102300005;
+    return r.steps();
+  };
+  const auto four = task(4, "not reached");
+  const auto three = task(3, "not reached");
+  const auto at = quorvel_bag::first_parting(four, three);
+  ASSERT_EQ(at, 5u);
+  auto timing = quorvel_bag::timing_difference(four, three, *at);
+  ASSERT_TRUE(timing);
+  EXPECT_EQ(
+      timing->what,
+      "the arm was seen abnormal at 4 one-second check(s) in A and 3 in B: it turned normal on "
+      "the other side of a check");
+  EXPECT_TRUE(timing->same_after);
+  // One more wait and then another path is still named, but not the same after it.
+  timing = quorvel_bag::timing_difference(four, task(3, "reached"), *at);
+  ASSERT_TRUE(timing);
+  EXPECT_FALSE(timing->same_after);
+  // A position judged differently.
+  const auto reached = task(4, "reached");
+  ASSERT_EQ(quorvel_bag::first_parting(four, reached), 6u);
+  timing = quorvel_bag::timing_difference(four, reached, 6);
+  ASSERT_TRUE(timing);
+  EXPECT_NE(timing->what.find("recover_movej_release_pos was judged not reached in A and reached in B"),
+            std::string::npos);
+  // Anything else is not a timing difference.
+  const auto a = Recording(1, 0).pick_task().steps();
+  const auto b = Recording(2, 0).pick_task(102100010).steps();
+  EXPECT_FALSE(quorvel_bag::timing_difference(a, b, 4));
+}
+
 TEST(SelectTask, by_number_by_goal_or_the_last_that_ended)
 {
   std::vector<RecordedEvent> events;

@@ -12,6 +12,8 @@
 #                               the supervisor's shipped thresholds, each derived into a scene
 #                               and replayed (quorvel_arm_sim/test/e2e/test_scene_chaos.bash,
 #                               domain 174)
+#   replay_same_steps_busy_percent  the same with both cores held busy by two busy loops the
+#                               whole time, originals and replays (goal: 100)
 set -euo pipefail
 export ROS_LOCALHOST_ONLY=1
 unset CYCLONEDDS_URI
@@ -93,3 +95,9 @@ SCENE_CHAOS_BENCH=1 SCENE_CHAOS_TASKS="${SCENE_ROUNDTRIP_TASKS:-20}" ROS_DOMAIN_
   SIM_E2E_LIB="$root/quorvel_arm_sim/test/e2e/sim_e2e_lib.bash" \
   bash "$root/quorvel_arm_sim/test/e2e/test_scene_chaos.bash" 2>"$work/chaos.log" | grep '^BENCH ' ||
   { echo "80-scene: the chaos round trips failed:" >&2; tail -n 40 "$work/chaos.log" >&2; exit 1; }
+SCENE_CHAOS_BENCH=1 SCENE_CHAOS_BENCH_NAME=replay_same_steps_busy_percent SIM_BUSY_LOOPS=2 \
+  SCENE_CHAOS_TASKS="${SCENE_ROUNDTRIP_TASKS:-20}" ROS_DOMAIN_ID=174 \
+  ARM_SIM="$sim" ARM_SIM_EXPECT="$expect" ARM_SIM_GOALS="$goals" SIM_BUDGET_S=1800 \
+  SIM_E2E_LIB="$root/quorvel_arm_sim/test/e2e/sim_e2e_lib.bash" \
+  bash "$root/quorvel_arm_sim/test/e2e/test_scene_chaos.bash" 2>"$work/chaos_busy.log" | grep '^BENCH ' ||
+  { echo "80-scene: the busy chaos round trips failed:" >&2; tail -n 40 "$work/chaos_busy.log" >&2; exit 1; }

@@ -117,6 +117,10 @@ ExitCode run_bag_compare(const BagOptions & options)
   } else {
     why = "they differ in " + join(quorvel_bag::step_differences(a.steps[at], b.steps[at]));
   }
+  if (const auto timing = quorvel_bag::timing_difference(a.steps, b.steps, at)) {
+    why = "a timing difference: " + timing->what +
+          (timing->same_after ? "; past it the same steps to the end" : "");
+  }
   std::cout << "the tasks part at step " << at + 1 << " of " << a.steps.size() << " (A) and "
             << b.steps.size() << " (B): " << why << "\n";
   const std::size_t first = at > kContextBefore ? at - kContextBefore : 0;

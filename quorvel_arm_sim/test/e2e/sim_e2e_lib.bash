@@ -306,3 +306,11 @@ sim_cleanup() {
 }
 trap sim_cleanup EXIT
 trap 'exit 130' INT TERM
+
+# SIM_BUSY_LOOPS=N: N busy loops hold the cores for the whole test, as a user's laptop is busy
+# while it replays a robot's fault; they end with the test.
+for ((busy = 1; busy <= ${SIM_BUSY_LOOPS:-0}; busy++)); do
+  sim_start "busy$busy" sh -c 'while :; do :; done'
+done
+((${SIM_BUSY_LOOPS:-0} == 0)) || sim_log "${SIM_BUSY_LOOPS} busy loop(s) hold the cores"
+

@@ -112,5 +112,5 @@ $(cat "$(sim_file "compare$k")")"
 done
 sim_log "$same of $tasks chaos replays take the same steps as their originals"
 if ((bench)); then
-  echo "BENCH replay_same_steps_percent $(awk -v s="$same" -v n="$tasks" 'BEGIN { printf "%.1f", 100 * s / n }') %"
+  echo "BENCH ${SCENE_CHAOS_BENCH_NAME:-replay_same_steps_percent} $(awk -v s="$same" -v n="$tasks" 'BEGIN { printf "%.1f", 100 * s / n }') %"
 fi

@@ -31,6 +31,7 @@ for scene in clear_table stuck_item grab_recovery release_drop env_stop detect_t
   round_trip "$scene" "$scene"
 done
 round_trip "$SIM_TEST_SCENES/recovery_env_stop_short.yaml" recovery_env
+round_trip "$SIM_TEST_SCENES/release_long_abnormal.yaml" release_long_abnormal
 
 # The derived lines of that last one, with the events they come from.
 derived="$SIM_DIR/recovery_env.yaml"

@@ -52,6 +52,18 @@ std::vector<std::string> step_differences(const Step & a, const Step & b);
 /// shorter list when one ends early; nothing when they are the same.
 std::optional<std::size_t> first_parting(const std::vector<Step> & a, const std::vector<Step> & b);
 
+/// Where two tasks part because of when something happened rather than what: the arm seen
+/// abnormal at more one-second checks on one side (it turned normal just before a check on
+/// one, just after it on the other), or a recovery position judged reached on one side and not
+/// yet on the other. `at` is first_parting's answer.
+struct TimingDifference
+{
+  std::string what;         // in words, with the counts
+  bool same_after = false;  // the tasks take the same steps once past it
+};
+std::optional<TimingDifference> timing_difference(
+    const std::vector<Step> & a, const std::vector<Step> & b, std::size_t at);
+
 /// A step in a few words: "MOTION_ANSWERED arm_grab grab_pose 102100010 [is_grab_need_to_recover_]".
 std::string describe_step(const Step & step);
 
