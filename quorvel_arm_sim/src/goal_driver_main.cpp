@@ -22,6 +22,7 @@ namespace
 using ArmTask = quorvel_interfaces::action::ArmTask;
 using GoalHandle = rclcpp_action::ClientGoalHandle<ArmTask>;
 using Clock = std::chrono::steady_clock;
+using GoalResultWatch = quorvel_server_watch::GoalResultWatch<ArmTask>;
 
 const char kUsage[] =
     "usage: arm_sim_goals [--count N] [--duration S] [--goal-timeout S] [--server-timeout S]\n"
@@ -124,7 +125,9 @@ public:
   explicit GoalDriver(const Options & options)
       : options_(options),
         node_(std::make_shared<rclcpp::Node>("arm_sim_goals")),
-        client_(rclcpp_action::create_client<ArmTask>(node_, options.action))
+        client_(rclcpp_action::create_client<ArmTask>(node_, options.action)),
+        keeper_(std::make_unique<GoalResultWatch>(
+            *node_, options.action.front() == '/' ? options.action : "/" + options.action))
   {
     executor_.add_node(node_);
   }
@@ -194,13 +197,11 @@ private:
     auto result = client_->async_get_result(handle);
     // The action server may go away while the goal runs; the result is asked for again when a
     // server is back, and the time it was gone does not count against the goal.
-    quorvel_server_watch::GoalResultWatch<ArmTask> keeper(
-        *node_, options_.action.front() == '/' ? options_.action : "/" + options_.action,
-        handle->get_goal_id());
-    keeper.start(Clock::now());
+    GoalResultWatch & keeper = *keeper_;
+    keeper.start(handle->get_goal_id(), Clock::now());
     auto goal_deadline = deadline;
     std::optional<GoalHandle::WrappedResult> asked_again;
-    using Kind = quorvel_server_watch::GoalResultWatch<ArmTask>::Report::Kind;
+    using Kind = GoalResultWatch::Report::Kind;
     while (true) {
       if (result.wait_for(std::chrono::seconds(0)) == std::future_status::ready || asked_again) {
         break;
@@ -274,6 +275,8 @@ private:
   Options options_;
   rclcpp::Node::SharedPtr node_;
   rclcpp_action::Client<ArmTask>::SharedPtr client_;
+  // Keeps each goal across the action server's absence; one for all goals.
+  std::unique_ptr<GoalResultWatch> keeper_;
   rclcpp::executors::SingleThreadedExecutor executor_;
   long ended_ = 0;
   long lost_ = 0;

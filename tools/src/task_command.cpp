@@ -276,10 +276,8 @@ ExitCode run_task(const TaskOptions & options, Session & session)
   // asked for the goal's result again.
   // The tool's node has no namespace: a relative action name is resolved from the root.
   quorvel_server_watch::GoalResultWatch<ArmTask> keeper(
-      *session.node(),
-      options.action.front() == '/' ? options.action : "/" + options.action,
-      goal_handle->get_goal_id());
-  keeper.start(start);
+      *session.node(), options.action.front() == '/' ? options.action : "/" + options.action);
+  keeper.start(goal_handle->get_goal_id(), start);
   std::optional<ExitCode> lost;
   std::string server_note;
   int handled_interrupts = session.interrupts();

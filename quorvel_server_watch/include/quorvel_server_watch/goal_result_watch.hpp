@@ -53,20 +53,28 @@ public:
     std::shared_ptr<Response> answer;
   };
 
-  // `action_name` fully qualified ("/quorvel_action/arm_task"). Creates the get_result client;
-  // throws what the client library throws.
-  GoalResultWatch(rclcpp::Node & node, const std::string & action_name, const GoalId & goal_id)
+  // `action_name` fully qualified ("/quorvel_action/arm_task"). Creates the get_result client,
+  // once for every goal it follows (a client per goal would be a new endpoint in every
+  // program's graph each time); throws what the client library throws.
+  GoalResultWatch(rclcpp::Node & node, const std::string & action_name)
       : node_(node),
         service_name_(action_name + "/_action/get_result"),
-        goal_id_(goal_id),
-        client_(node.create_client<GetResult>(service_name_)),
-        answer_(std::make_shared<Answer>())
+        client_(node.create_client<GetResult>(service_name_))
   {
   }
 
-  // The goal was accepted now.
-  void start(Clock::time_point now)
+  // Follows `goal_id`, accepted now, from here on (forgetting the goal followed before).
+  void start(const GoalId & goal_id, Clock::time_point now)
   {
+    goal_id_ = goal_id;
+    if (last_request_) {
+      client_->remove_pending_request(*last_request_);
+      last_request_.reset();
+    }
+    // An answer still on its way for the goal before goes to the old box, which nobody reads.
+    answer_ = std::make_shared<Answer>();
+    gone_since_.reset();
+    gone_total_s_ = 0.0;
     watch_.sent(look(), now);
     next_look_ = now + kLookPeriod;
   }
@@ -157,9 +165,9 @@ private:
 
   rclcpp::Node & node_;
   std::string service_name_;
-  GoalId goal_id_;
+  GoalId goal_id_{};
   typename rclcpp::Client<GetResult>::SharedPtr client_;
-  std::shared_ptr<Answer> answer_;
+  std::shared_ptr<Answer> answer_ = std::make_shared<Answer>();
   ServerWatch watch_;
   Clock::time_point next_look_{};
   std::optional<Clock::time_point> gone_since_;

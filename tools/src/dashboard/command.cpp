@@ -291,30 +291,42 @@ bool advance(
 
 using GoalKeeper = quorvel_server_watch::GoalResultWatch<ArmTask>;
 
-// One step of following the running task's goal: a keeper for a new running goal, the
+// Which goal the dashboard follows across its action server's absence.
+struct FollowedGoal
+{
+  std::unique_ptr<GoalKeeper> keeper;  // made with the first running task, kept for all
+  bool following = false;
+  std::array<std::uint8_t, 16> goal{};
+};
+
+// One step of following the running task's goal: the keeper on a new running goal, the
 // action server's absence and return, and the result or loss the server reports then.
 void follow_running_goal(
     rclcpp::Node & node,
     const std::string & action_name,
     rclcpp_action::Client<ArmTask> & client,
     DashboardHub & hub,
-    std::unique_ptr<GoalKeeper> & keeper,
-    std::array<std::uint8_t, 16> & kept_goal)
+    FollowedGoal & followed)
 {
   std::optional<std::array<std::uint8_t, 16>> running;
   hub.read([&running](const DashboardModel & model) { running = model.running_goal(); });
   const auto now = Clock::now();
-  if (running && (!keeper || kept_goal != *running)) {
-    keeper = std::make_unique<GoalKeeper>(node, action_name, *running);
-    kept_goal = *running;
-    keeper->start(now);
-  } else if (!running && keeper && !keeper->gone_since()) {
-    keeper.reset();
+  if (running && (!followed.following || followed.goal != *running)) {
+    if (!followed.keeper) {
+      followed.keeper = std::make_unique<GoalKeeper>(node, action_name);
+    }
+    followed.goal = *running;
+    followed.keeper->start(*running, now);
+    followed.following = true;
+  } else if (!running && followed.following && !followed.keeper->gone_since()) {
+    // Once the task has ended it is followed only until its server is back.
+    followed.following = false;
   }
-  if (!keeper) {
+  if (!followed.following) {
     return;
   }
-  const GoalKeeper::Report report = keeper->poll(client.action_server_is_ready(), now);
+  GoalKeeper & keeper = *followed.keeper;
+  const GoalKeeper::Report report = keeper.poll(client.action_server_is_ready(), now);
   using Kind = GoalKeeper::Report::Kind;
   switch (report.kind) {
     case Kind::kNone:
@@ -330,9 +342,7 @@ void follow_running_goal(
     case Kind::kAskedAgain: {
       const double gone_s = report.gone_s;
       hub.update([gone_s](DashboardModel & model) { model.on_action_server_back(gone_s); });
-      if (!running) {
-        keeper.reset();
-      }
+      followed.following = running.has_value();
       break;
     }
     case Kind::kAnswered: {
@@ -349,7 +359,7 @@ void follow_running_goal(
               at);
         }
       });
-      keeper.reset();
+      followed.following = false;
       break;
     }
   }
@@ -443,8 +453,7 @@ ExitCode run_dashboard(const DashboardOptions & options, Session & session)
   auto next_probe = Clock::now();
   // The running task's goal, followed across its action server's absence; kept after the task
   // ended while the server is still away, so that the page can say how long it was gone.
-  std::unique_ptr<quorvel_server_watch::GoalResultWatch<ArmTask>> keeper;
-  std::array<std::uint8_t, 16> kept_goal{};
+  FollowedGoal followed;
   const std::string action_name =
       options.action.front() == '/' ? options.action : "/" + options.action;
   while (session.interrupts() == 0) {
@@ -455,7 +464,7 @@ ExitCode run_dashboard(const DashboardOptions & options, Session & session)
     for (auto it = in_flight.begin(); it != in_flight.end();) {
       it = advance(*it, *client, options.action, hub) ? in_flight.erase(it) : it + 1;
     }
-    follow_running_goal(*node, action_name, *client, hub, keeper, kept_goal);
+    follow_running_goal(*node, action_name, *client, hub, followed);
     if (Clock::now() >= next_probe) {
       next_probe = Clock::now() + kProbePeriod;
       std::vector<EndpointState> states;
