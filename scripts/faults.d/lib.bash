@@ -31,6 +31,12 @@ declare -A PROG_PID=() PROG_HOST=() PROG_CMD=() PROG_LOG=() PROG_STARTS=() PROG_
 PROG_ORDER=()
 PROG_STATUS=0
 
+# mark FILE TEXT: a line "=== HH:MM:SS.mmm faults: TEXT ===" in FILE (a log kept with --keep
+# shows when the harness did what beside what the programs printed).
+mark() {
+  printf '=== %s faults: %s ===\n' "$(date +%T.%3N)" "$2" >>"$1"
+}
+
 # row_fail WHY: keeps the first reason the row failed; always returns 1.
 row_fail() {
   [[ -n "$ROW_WHY" ]] || ROW_WHY=$1
@@ -124,10 +130,10 @@ hosts_remove() {
 link_cut() {
   local host=$1 s=$2 status=0
   ip -n "$NET_TAG-net" link set "to-$host" down || { row_fail "cannot cut $host's link"; return 1; }
-  echo "=== faults: $host's link down for $s s ===" >>"$LOG_DIR/faults.log"
+  mark "$LOG_DIR/faults.log" "$host's link down for $s s"
   row_sleep "$s" "$host's link down for $s s" || status=1
   ip -n "$NET_TAG-net" link set "to-$host" up || row_fail "cannot bring $host's link back"
-  echo "=== faults: $host's link up ===" >>"$LOG_DIR/faults.log"
+  mark "$LOG_DIR/faults.log" "$host's link up"
   return "$status"
 }
 
@@ -147,7 +153,7 @@ table inet faults {
   }
 }
 EOF
-  echo "=== faults: $p % of UDP dropped both ways at $host ===" >>"$LOG_DIR/faults.log"
+  mark "$LOG_DIR/faults.log" "$p % of UDP dropped both ways at $host"
 }
 
 # udp_dropped HOST: how many packets the loss rules dropped.
@@ -171,7 +177,8 @@ prog_start() {
   PROG_CMD[$name]=$(printf '%q ' "$@")
   PROG_LOG[$name]="$LOG_DIR/$name.log"
   PROG_STARTS[$name]=$((PROG_STARTS[$name] + 1))
-  echo "=== faults: start $((PROG_STARTS[$name])) of $name on $host: $* ===" >>"${PROG_LOG[$name]}"
+  mark "${PROG_LOG[$name]}" "start $((PROG_STARTS[$name])) of $name on $host: $*"
+  mark "$LOG_DIR/faults.log" "start $((PROG_STARTS[$name])) of $name on $host"
   ip netns exec "$(host_ns "$host")" env -u CYCLONEDDS_URI "${PROG_ENV[@]}" "$@" \
     >>"${PROG_LOG[$name]}" 2>&1 &
   PROG_PID[$name]=$!
@@ -208,9 +215,10 @@ prog_wait_exit() {
 # prog_kill NAME: kill -9, as a crash or a power cut would end it.
 prog_kill() {
   prog_alive "$1" || { row_fail "$1 was not running when it was to be killed"; return 1; }
-  kill -KILL "${PROG_PID[$1]}"
-  echo "=== faults: kill -9 ===" >>"${PROG_LOG[$1]}"
-  prog_reap "$1"
+  # Reaped at once, quietly: bash would otherwise report the job "Killed" on standard error.
+  { kill -KILL "${PROG_PID[$1]}" && prog_reap "$1"; } 2>/dev/null
+  mark "${PROG_LOG[$1]}" "kill -9"
+  mark "$LOG_DIR/faults.log" "kill -9 $1"
 }
 
 # prog_restart NAME SECONDS: kill -9, then the same command on the same host SECONDS later.
@@ -226,7 +234,8 @@ prog_restart() {
 prog_signal() {
   prog_alive "$1" || { row_fail "$1 was not running when it was to get SIG$2"; return 1; }
   kill "-$2" "${PROG_PID[$1]}"
-  echo "=== faults: SIG$2 ===" >>"${PROG_LOG[$1]}"
+  mark "${PROG_LOG[$1]}" "SIG$2"
+  mark "$LOG_DIR/faults.log" "SIG$2 to $1"
 }
 
 # prog_catches NAME SIGNAL: NAME has a handler for SIGNAL (else the signal would end it).
@@ -253,8 +262,7 @@ prog_stop() {
   done
   if prog_alive "$name"; then
     row_fail "$name hung: still running ${STOP_GRACE_S} s after Ctrl-C (killed)"
-    kill -KILL "${PROG_PID[$name]}" 2>/dev/null
-    prog_reap "$name"
+    { kill -KILL "${PROG_PID[$name]}" && prog_reap "$name"; } 2>/dev/null
     return 1
   fi
   prog_reap "$name"
