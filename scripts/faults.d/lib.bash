@@ -16,6 +16,7 @@ PROGRESS_EVERY_S=15
 
 NET_TAG=""
 NET_HOSTS=()
+declare -A NET_ADDR=()
 LOG_DIR=""
 ROW_NAME=""
 ROW_START=0
@@ -75,6 +76,10 @@ host_ns() {
   echo "$NET_TAG-$1"
 }
 
+host_addr() {
+  echo "${NET_ADDR[$1]}"
+}
+
 # hosts_make TAG HOST...: the bridge's namespace and one namespace per HOST on it.
 hosts_make() {
   local i=0 host ns
@@ -92,10 +97,11 @@ hosts_make() {
     ip netns add "$ns" || return 1
     NET_HOSTS+=("$host")
     # Both ends are made where they belong: no interface ever appears in the caller's namespace.
+    NET_ADDR[$host]="$NET_SUBNET_PREFIX.$i"
     ip -n "$NET_TAG-net" link add name "to-$host" type veth peer name eth0 netns "$ns" &&
       ip -n "$NET_TAG-net" link set "to-$host" master br0 up &&
       ip -n "$ns" link set lo up &&
-      ip -n "$ns" addr add "$NET_SUBNET_PREFIX.$i/24" dev eth0 &&
+      ip -n "$ns" addr add "${NET_ADDR[$host]}/24" dev eth0 &&
       ip -n "$ns" link set eth0 up || return 1
   done
 }
