@@ -1,6 +1,7 @@
 #include "arm_sim_node.hpp"
 
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <iostream>
 #include <sstream>
@@ -16,6 +17,14 @@ namespace
 {
 
 constexpr auto kTickPeriod = std::chrono::milliseconds(20);
+
+// Set by SIGUSR1, taken by the next tick.
+volatile std::sig_atomic_t detector_restart_asked = 0;
+
+void on_detector_restart_signal(int)
+{
+  detector_restart_asked = 1;
+}
 // The timer runs at 50 Hz; everything that is published at 10 Hz goes out every fifth tick.
 constexpr std::uint64_t kSlowEvery = 5;
 
@@ -37,11 +46,8 @@ ArmSimNode::ArmSimNode() : rclcpp::Node("arm_sim")
       std::move(scene),
       Chaos(static_cast<std::uint64_t>(parameters_.chaos_seed), parameters_.chaos_rate));
 
-  detect_service_ = create_service<DetectTrash>(
-      "/quorvel_service/detect_trash",
-      [this](RequestId id, std::shared_ptr<DetectTrash::Request> request) {
-        on_detect(std::move(id), std::move(request));
-      });
+  create_detect_service();
+  std::signal(SIGUSR1, on_detector_restart_signal);
   grab_service_ = create_service<ArmGrab>(
       "/quorvel_service/arm_grab", [this](RequestId id, std::shared_ptr<ArmGrab::Request> request) {
         on_grab(std::move(id), std::move(request));
@@ -82,6 +88,44 @@ ArmSimNode::ArmSimNode() : rclcpp::Node("arm_sim")
   timer_ = create_wall_timer(kTickPeriod, [this]() { on_tick(); });
 }
 
+void ArmSimNode::create_detect_service()
+{
+  detect_service_ = create_service<DetectTrash>(
+      "/quorvel_service/detect_trash",
+      [this](RequestId id, std::shared_ptr<DetectTrash::Request> request) {
+        on_detect(std::move(id), std::move(request));
+      });
+}
+
+void ArmSimNode::restart_detector_when_asked(const double now)
+{
+  if (detector_restart_asked != 0) {
+    detector_restart_asked = 0;
+    if (!detector_back_at_) {
+      detect_service_.reset();
+      // What the detector was working on goes with it: those clients wait in vain.
+      std::size_t dropped = 0;
+      for (auto it = pending_.begin(); it != pending_.end();) {
+        if (it->second.first == Service::kDetect) {
+          it = pending_.erase(it);
+          ++dropped;
+        } else {
+          ++it;
+        }
+      }
+      detector_back_at_ = now + parameters_.detector_restart_s;
+      std::cout << "[arm_sim] detector restarting: its service is down for "
+                << parameters_.detector_restart_s << " s (" << dropped
+                << " request(s) left unanswered)" << std::endl;
+    }
+  }
+  if (detector_back_at_ && now >= *detector_back_at_) {
+    detector_back_at_.reset();
+    create_detect_service();
+    std::cout << "[arm_sim] detector back" << std::endl;
+  }
+}
+
 SimParameters ArmSimNode::read_parameters()
 {
   SimParameters p;
@@ -90,6 +134,7 @@ SimParameters ArmSimNode::read_parameters()
     p.speed = declare_parameter<double>("speed", p.speed);
     p.chaos_seed = declare_parameter<std::int64_t>("chaos_seed", p.chaos_seed);
     p.chaos_rate = declare_parameter<double>("chaos_rate", p.chaos_rate);
+    p.detector_restart_s = declare_parameter<double>("detector_restart_s", p.detector_restart_s);
   } catch (const rclcpp::exceptions::InvalidParameterTypeException & error) {
     throw std::invalid_argument(
         std::string(error.what()) +
@@ -108,6 +153,11 @@ SimParameters ArmSimNode::read_parameters()
     throw std::invalid_argument(
         "parameter 'chaos_rate' must be a probability from 0.0 to 1.0, got " +
         number_text(p.chaos_rate));
+  }
+  if (!std::isfinite(p.detector_restart_s) || p.detector_restart_s < 0.0) {
+    throw std::invalid_argument(
+        "parameter 'detector_restart_s' must be a number of seconds, 0 or more, got " +
+        number_text(p.detector_restart_s));
   }
   return p;
 }
@@ -185,6 +235,7 @@ void ArmSimNode::on_tick()
 {
   const double t = now();
   ++ticks_;
+  restart_detector_when_asked(t);
   const bool slow_tick = ticks_ % kSlowEvery == 0;
   const bool moving_before = sim_->moving();
   std::vector<Answer> settled;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +34,8 @@ struct SimParameters
   double speed = 1.0;
   std::int64_t chaos_seed = 1;
   double chaos_rate = 0.0;
+  // How long the detector stays away when it is restarted (SIGUSR1).
+  double detector_restart_s = 2.0;
 };
 
 // Serves DetectTrash, ArmGrab, ArmRelease and ArmMoveJoints on the supervisor's default names,
@@ -41,6 +44,10 @@ struct SimParameters
 // timer moves the simulation on and sends what is due, so a running motion never holds up the
 // other services or the publishing. Everything runs on the thread that spins the node (the
 // node must be spun by a single-threaded executor); event lines go to standard output.
+//
+// SIGUSR1 restarts the detector as a separate detection program would restart: the detection
+// service leaves the graph with the requests it holds unanswered, and comes back after
+// `detector_restart_s`; the arm and the surroundings go on.
 class ArmSimNode : public rclcpp::Node
 {
 public:
@@ -64,6 +71,9 @@ private:
   void on_release(RequestId id, std::shared_ptr<ArmRelease::Request> request);
   void on_movejoints(RequestId id, std::shared_ptr<ArmMoveJoints::Request> request);
   void on_tick();
+  void create_detect_service();
+  // Takes the detection service down, or brings it back when its time has come.
+  void restart_detector_when_asked(double now);
   // Sends what the simulation has due: detection answers at once; when a motion ended, its
   // position at once and its answer on the next tick.
   void deliver(double now);
@@ -87,6 +97,8 @@ private:
   // its position published, before the answer goes out.
   std::vector<Answer> settling_;
   std::uint64_t ticks_ = 0;
+  // When the restarted detector's service comes back; none while it is up.
+  std::optional<double> detector_back_at_;
   bool last_abnormal_ = false;
   // The objects last published, to publish a change at once.
   std::vector<EnvObject> last_environment_;

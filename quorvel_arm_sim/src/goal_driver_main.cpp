@@ -14,6 +14,7 @@
 #include <rclcpp_action/rclcpp_action.hpp>
 
 #include "quorvel_interfaces/action/arm_task.hpp"
+#include "quorvel_server_watch/goal_result_watch.hpp"
 
 namespace
 {
@@ -29,11 +30,14 @@ const char kUsage[] =
     "Sends ArmTask goals (cmd 1) one after another until N goals ended (default 10) or, with\n"
     "--duration, until S seconds have passed. Prints one line per goal: how it ended, its\n"
     "error_code, its unable_grab_trashes count and how long it took; a goal with no result\n"
-    "within --goal-timeout (default 60 s) is lost. A rejected goal (a task still runs) is sent\n"
-    "again. The last line counts them all.\n"
+    "within --goal-timeout (default 60 s; time its action server was gone does not count) is\n"
+    "lost. A rejected goal (a task still runs) is sent again. When the action server goes away\n"
+    "while a goal runs, it waits; once a server is back it asks for the goal's result again (a\n"
+    "restarted supervisor no longer knows the goal: lost with the restart). The last line counts\n"
+    "them all.\n"
     "\n"
     "exit status: 0 no goal lost; 1 a goal was lost; 2 wrong arguments; 3 no action server\n"
-    "within --server-timeout (default 10 s).\n";
+    "within --server-timeout (default 10 s); 4 goals were lost only with supervisor restarts.\n";
 
 struct Options
 {
@@ -142,19 +146,23 @@ public:
     while (rclcpp::ok() && Clock::now() < end && (!options_.count || ended_ < *options_.count)) {
       run_goal();
     }
-    std::cout << "goals: " << ended_ << " ended, " << lost_ << " lost, " << rejected_
+    std::cout << "goals: " << ended_ << " ended, " << lost_ << " lost, " << lost_with_restart_
+              << " lost with a supervisor restart, " << rejected_
               << " rejected and sent again; results:";
     for (const auto & [code, count] : codes_) {
       std::cout << " " << code << " x" << count;
     }
     std::cout << std::endl;
-    return lost_ == 0 ? 0 : 1;
+    if (lost_ > 0) {
+      return 1;
+    }
+    return lost_with_restart_ > 0 ? 4 : 0;
   }
 
 private:
   void run_goal()
   {
-    const long number = ended_ + lost_ + 1;
+    const long number = ended_ + lost_ + lost_with_restart_ + 1;
     const auto start = Clock::now();
     const auto deadline = start + seconds(options_.goal_timeout_s);
     GoalHandle::SharedPtr handle;
@@ -184,20 +192,56 @@ private:
       return;
     }
     auto result = client_->async_get_result(handle);
-    if (!spin_until(
-            [&result] {
-              return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-            },
-            deadline)) {
-      report_lost(number, "no result");
-      try {
-        client_->async_cancel_goal(handle);
-      } catch (const std::exception &) {
-        // The goal is reported lost either way.
+    // The action server may go away while the goal runs; the result is asked for again when a
+    // server is back, and the time it was gone does not count against the goal.
+    quorvel_server_watch::GoalResultWatch<ArmTask> keeper(
+        *node_, options_.action.front() == '/' ? options_.action : "/" + options_.action,
+        handle->get_goal_id());
+    keeper.start(Clock::now());
+    auto goal_deadline = deadline;
+    std::optional<GoalHandle::WrappedResult> asked_again;
+    using Kind = quorvel_server_watch::GoalResultWatch<ArmTask>::Report::Kind;
+    while (true) {
+      if (result.wait_for(std::chrono::seconds(0)) == std::future_status::ready || asked_again) {
+        break;
       }
-      return;
+      const auto now = Clock::now();
+      const auto report = keeper.poll(client_->action_server_is_ready(), now);
+      if (report.kind == Kind::kGone) {
+        std::cout << "goal " << number << ": the action server is "
+                  << (report.replaced ? "replaced by a new one" : "gone") << "; waiting"
+                  << std::endl;
+      } else if (report.kind == Kind::kAskedAgain) {
+        goal_deadline += seconds(report.gone_s);
+        std::cout << "goal " << number << ": the action server is back after "
+                  << static_cast<long>(report.gone_s * 1000.0)
+                  << " ms: asking for the result again" << std::endl;
+      } else if (report.kind == Kind::kAnswered) {
+        if (quorvel_server_watch::goal_unknown(*report.answer)) {
+          ++lost_with_restart_;
+          std::cout << "goal " << number << ": lost with the supervisor's restart (the action "
+                    << "server is back but no longer knows the goal)" << std::endl;
+          return;
+        }
+        GoalHandle::WrappedResult wrapped;
+        wrapped.goal_id = handle->get_goal_id();
+        wrapped.code = static_cast<rclcpp_action::ResultCode>(report.answer->status);
+        wrapped.result = std::make_shared<ArmTask::Result>(report.answer->result);
+        asked_again = wrapped;
+        break;
+      }
+      if (!rclcpp::ok() || (now >= goal_deadline && !keeper.gone_since())) {
+        report_lost(number, "no result");
+        try {
+          client_->async_cancel_goal(handle);
+        } catch (const std::exception &) {
+          // The goal is reported lost either way.
+        }
+        return;
+      }
+      executor_.spin_once(std::chrono::milliseconds(50));
     }
-    const GoalHandle::WrappedResult wrapped = result.get();
+    const GoalHandle::WrappedResult wrapped = asked_again ? *asked_again : result.get();
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     ++ended_;
@@ -233,6 +277,7 @@ private:
   rclcpp::executors::SingleThreadedExecutor executor_;
   long ended_ = 0;
   long lost_ = 0;
+  long lost_with_restart_ = 0;
   long rejected_ = 0;
   std::map<std::int32_t, long> codes_;
 };

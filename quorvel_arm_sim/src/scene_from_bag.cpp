@@ -493,6 +493,15 @@ void Deriver::walk()
           ended_ = i;
         }
         break;
+      case TaskEvent::SERVER_GONE:
+      case TaskEvent::SERVER_BACK:
+      case TaskEvent::MOTION_LATE_ANSWER:
+        problem(
+            events_[i],
+            "the arm controller's server went away during this call (a restart or a network "
+            "cut) and the supervisor sent the request again: a scene cannot play that; the "
+            "call is played as one slow answer");
+        break;
       default:
         problem(events_[i], "an event of a kind this tool does not know: not played");
         break;

@@ -33,7 +33,7 @@ bool same_items(const std::vector<StepItem> & a, const std::vector<StepItem> & b
 bool has_status(std::uint8_t kind)
 {
   return kind == TaskEvent::DETECT_ANSWERED || kind == TaskEvent::DETECT_LATE_ANSWER ||
-         kind == TaskEvent::MOTION_ANSWERED;
+         kind == TaskEvent::MOTION_ANSWERED || kind == TaskEvent::MOTION_LATE_ANSWER;
 }
 
 bool has_error_code(std::uint8_t kind)
@@ -91,6 +91,12 @@ std::string kind_name(std::uint8_t kind)
       return "RECOVERY_ENDED";
     case TaskEvent::TASK_ENDED:
       return "TASK_ENDED";
+    case TaskEvent::SERVER_GONE:
+      return "SERVER_GONE";
+    case TaskEvent::SERVER_BACK:
+      return "SERVER_BACK";
+    case TaskEvent::MOTION_LATE_ANSWER:
+      return "MOTION_LATE_ANSWER";
     default:
       return "KIND_" + std::to_string(kind);
   }

@@ -19,6 +19,7 @@ enum class ExitCode : int
   kFailure = 1,        // refused or failed: goal rejected, ROS error, something down
   kUsage = 2,          // wrong arguments
   kTimeout = 3,        // a server was not found, or no answer came, within the time limit
+  kGoalLost = 4,       // the goal was lost with a restart of the program that had it
   kInterrupted = 130,  // Ctrl-C before anything could be finished
 };
 

@@ -8,6 +8,7 @@
 #include "codes.hpp"
 #include "commands.hpp"
 #include "event_text.hpp"
+#include "quorvel_bag/event_copies.hpp"
 #include "std_msgs/msg/bool.hpp"
 #include "std_msgs/msg/int32.hpp"
 #include "std_msgs/msg/int32_multi_array.hpp"
@@ -101,11 +102,16 @@ ExitCode echo_events(Session & session, const EchoOptions & options)
 {
   std::int64_t received = 0;
   std::optional<builtin_interfaces::msg::Time> task_start;
+  // After a cut longer than the lease the supervisor's event history comes again: shown once.
+  quorvel_bag::EventCopyFilter copies;
   auto subscription = session.node()->create_subscription<TaskEvent>(
       options.topic,
       rclcpp::QoS(rclcpp::KeepLast(2000)).reliable().transient_local(),
-      [&received, &task_start, &options](const std::shared_ptr<const TaskEvent> event) {
+      [&received, &task_start, &options, &copies](const std::shared_ptr<const TaskEvent> event) {
         if (options.count && received >= *options.count) {
+          return;
+        }
+        if (!copies.take(*event)) {
           return;
         }
         ++received;

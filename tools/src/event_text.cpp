@@ -83,6 +83,13 @@ std::string phase_after(const TaskEvent & event)
       return "recovery " + event.outcome;
     case TaskEvent::TASK_ENDED:
       return "finished: " + event.outcome + ", error_code " + std::to_string(event.error_code);
+    case TaskEvent::SERVER_GONE:
+      return "waiting for " + event.service + ": its server is " +
+             (event.outcome == "replaced" ? "replaced by a new one" : "gone");
+    case TaskEvent::SERVER_BACK:
+      return "moving to " + event.target_name + " (request sent again)";
+    case TaskEvent::MOTION_LATE_ANSWER:
+      return "a late " + event.service + " answer dropped";
     default:
       return event.summary;
   }

@@ -15,7 +15,9 @@
 #include "commands.hpp"
 #include "event_text.hpp"
 #include "progress.hpp"
+#include "quorvel_bag/event_copies.hpp"
 #include "quorvel_interfaces/action/arm_task.hpp"
+#include "quorvel_server_watch/goal_result_watch.hpp"
 
 namespace quorvel_tools
 {
@@ -33,6 +35,11 @@ const char kTaskUsage[] =
     "final result (the supervisor ends a canceled task once its pick cycles run out); a second\n"
     "Ctrl-C stops waiting and leaves the goal to the supervisor.\n"
     "\n"
+    "When the action server goes away while the goal runs (a network cut, a restart of the\n"
+    "supervisor), it says so and waits; once a server is back it asks for the goal's result\n"
+    "again and reports its end with how long the server was gone, or that the goal was lost\n"
+    "with the supervisor's restart.\n"
+    "\n"
     "options:\n"
     "  --cmd N              the goal's cmd, a 32-bit integer (default 1)\n"
     "  --timeout S          stop waiting for the result after S seconds (default: no limit)\n"
@@ -42,9 +49,10 @@ const char kTaskUsage[] =
     "  --events-topic NAME  the supervisor's task events (default\n"
     "                       /quorvel/arm_supervisor/task_events)\n"
     "\n"
-    "exit status: 0 the goal ended (succeeded, canceled or aborted); 1 rejected or lost;\n"
+    "exit status: 0 the goal ended (succeeded, canceled or aborted); 1 rejected or failed;\n"
     "2 wrong arguments; 3 no server within --server-timeout or no result within --timeout;\n"
-    "130 stopped by Ctrl-C before the goal ended.\n";
+    "4 the goal was lost with the supervisor's restart; 130 stopped by Ctrl-C before the goal\n"
+    "ended.\n";
 
 TaskOptions parse_task(const std::vector<std::string> & args)
 {
@@ -86,8 +94,10 @@ using GoalHandle = rclcpp_action::ClientGoalHandle<ArmTask>;
 using CancelResponse = action_msgs::srv::CancelGoal::Response;
 
 constexpr char kCommand[] = "quorvel task";
-// How long the server may be unreachable while a goal runs before the goal counts as lost.
-constexpr auto kServerLostAfter = std::chrono::seconds(5);
+// What a cancel does, for every message that mentions one.
+constexpr char kCancelTakesEffect[] =
+    "quorvel cancel asks the supervisor to end it; a cancel takes effect when the task's pick "
+    "cycles run out";
 constexpr auto kGoalAnswerLimit = std::chrono::seconds(10);
 constexpr auto kLastEventGrace = std::chrono::milliseconds(1000);
 
@@ -120,6 +130,20 @@ const char * cancel_code_name(int8_t code)
     default:
       return "unexpected answer";
   }
+}
+
+std::string seconds_text(const double seconds)
+{
+  std::ostringstream text;
+  text << std::fixed << std::setprecision(1) << seconds;
+  return text.str();
+}
+
+double seconds_since(
+    const std::chrono::steady_clock::time_point from,
+    const std::chrono::steady_clock::time_point to)
+{
+  return std::chrono::duration<double>(to - from).count();
 }
 
 void print_result(const GoalHandle::WrappedResult & wrapped, std::chrono::duration<double> took)
@@ -175,11 +199,17 @@ ExitCode run_task(const TaskOptions & options, Session & session)
     task_ended_seen = task_ended_seen || event.kind == TaskEvent::TASK_ENDED;
   };
   rclcpp::Subscription<TaskEvent>::SharedPtr events;
+  // After a cut longer than the lease the supervisor's event history comes again.
+  quorvel_bag::EventCopyFilter copies;
   if (options.events) {
     events = session.node()->create_subscription<TaskEvent>(
         options.events_topic,
         rclcpp::QoS(rclcpp::KeepLast(2000)).reliable().transient_local(),
-        [&goal_id, &early_events, &show_event](const std::shared_ptr<const TaskEvent> event) {
+        [&goal_id, &early_events, &show_event, &copies](
+            const std::shared_ptr<const TaskEvent> event) {
+          if (!copies.take(*event)) {
+            return;
+          }
           if (!goal_id) {
             early_events.push_back(*event);
           } else if (event->goal_id.uuid == *goal_id) {
@@ -212,9 +242,8 @@ ExitCode run_task(const TaskOptions & options, Session & session)
     if (session.interrupts() > 0) {
       progress.clear();
       std::cerr << kCommand
-                << ": interrupted before the goal was answered; if it was accepted "
-                   "it runs on (quorvel cancel stops it)"
-                << std::endl;
+                << ": interrupted before the goal was answered; if it was accepted it runs on ("
+                << kCancelTakesEffect << ")" << std::endl;
       return ExitCode::kInterrupted;
     }
     if (std::chrono::steady_clock::now() >= answer_deadline) {
@@ -243,24 +272,71 @@ ExitCode run_task(const TaskOptions & options, Session & session)
   early_events.clear();
 
   const auto start = std::chrono::steady_clock::now();
-  auto server_seen = start;
+  // Follows the action server while the goal runs: a server that went away and came back is
+  // asked for the goal's result again.
+  // The tool's node has no namespace: a relative action name is resolved from the root.
+  quorvel_server_watch::GoalResultWatch<ArmTask> keeper(
+      *session.node(),
+      options.action.front() == '/' ? options.action : "/" + options.action,
+      goal_handle->get_goal_id());
+  keeper.start(start);
+  std::optional<ExitCode> lost;
+  std::string server_note;
   int handled_interrupts = session.interrupts();
   bool cancel_requested = false;
-  const auto has_result = [&result] { return result.has_value(); };
+  const auto has_result = [&result, &lost] { return result.has_value() || lost.has_value(); };
   progress.restart();
   while (!session.spin_until(has_result, std::chrono::milliseconds(100))) {
     const auto now = std::chrono::steady_clock::now();
+    const auto report = keeper.poll(client->action_server_is_ready(), now);
+    using Kind = quorvel_server_watch::GoalResultWatch<ArmTask>::Report::Kind;
+    if (report.kind == Kind::kGone) {
+      progress.clear();
+      if (report.replaced) {
+        std::cout << options.action << " has a new server (the supervisor restarted)" << std::endl;
+      } else {
+        std::cout << options.action
+                  << " is gone (a network cut or a restart of the supervisor): waiting for it "
+                     "to come back; the goal stays with the supervisor"
+                  << std::endl;
+      }
+    } else if (report.kind == Kind::kAskedAgain) {
+      progress.clear();
+      if (report.replaced) {
+        std::cout << "asking the new server of " << options.action << " for the goal's result"
+                  << std::endl;
+      } else {
+        std::cout << options.action << " is back after " << seconds_text(report.gone_s)
+                  << " s: asking for the goal's result again" << std::endl;
+      }
+    } else if (report.kind == Kind::kAnswered) {
+      if (quorvel_server_watch::goal_unknown(*report.answer)) {
+        progress.clear();
+        std::cerr << kCommand
+                  << ": the goal was lost with the supervisor's restart: " << options.action
+                  << " is back but no longer knows goal "
+                  << rclcpp_action::to_string(goal_handle->get_goal_id()) << std::endl;
+        lost = ExitCode::kGoalLost;
+        break;
+      }
+      GoalHandle::WrappedResult wrapped;
+      wrapped.goal_id = goal_handle->get_goal_id();
+      wrapped.code = static_cast<rclcpp_action::ResultCode>(report.answer->status);
+      wrapped.result = std::make_shared<ArmTask::Result>(report.answer->result);
+      result = wrapped;
+      break;
+    }
     if (session.interrupts() != handled_interrupts) {
       handled_interrupts = session.interrupts();
       progress.clear();
       if (cancel_requested) {
-        std::cerr << kCommand << ": stopped waiting; the goal stays with the supervisor"
-                  << std::endl;
+        std::cerr << kCommand << ": stopped waiting; the goal stays with the supervisor ("
+                  << kCancelTakesEffect << ")" << std::endl;
         return ExitCode::kInterrupted;
       }
       cancel_requested = true;
-      std::cout << "Ctrl-C: asking the supervisor to cancel the goal (Ctrl-C again stops "
-                   "waiting)"
+      std::cout << "Ctrl-C: asking the supervisor to cancel the goal; it ends the task once "
+                   "its pick cycles run out (Ctrl-C again stops waiting)"
                 << std::endl;
       try {
         client->async_cancel_goal(goal_handle, [&progress](CancelResponse::SharedPtr answer) {
@@ -275,26 +351,25 @@ ExitCode run_task(const TaskOptions & options, Session & session)
     if (options.timeout_s && now - start > std::chrono::duration<double>(*options.timeout_s)) {
       progress.clear();
       std::cerr << kCommand << ": no result within " << *options.timeout_s
-                << " s; the goal stays with the supervisor (quorvel cancel stops it)" << std::endl;
-      return ExitCode::kTimeout;
-    }
-    if (client->action_server_is_ready()) {
-      server_seen = now;
-    } else if (now - server_seen > kServerLostAfter) {
-      progress.clear();
-      std::cerr << kCommand << ": " << options.action << " went away before the goal ended"
+                << " s; the goal stays with the supervisor (" << kCancelTakesEffect << ")"
                 << std::endl;
-      return ExitCode::kFailure;
+      return ExitCode::kTimeout;
     }
     std::ostringstream detail;
     detail << ", step " << last_step;
-    if (!phase.empty()) {
+    if (const auto gone = keeper.gone_since()) {
+      detail << ": the action server is gone since " << seconds_text(seconds_since(*gone, now))
+             << " s";
+    } else if (!phase.empty()) {
       detail << ": " << phase;
     }
     if (cancel_requested) {
       detail << ", cancel requested";
     }
     progress.update("waiting for the result", detail.str());
+  }
+  if (lost) {
+    return *lost;
   }
   const auto took = std::chrono::steady_clock::now() - sent;
   // The events travel beside the result, on a topic of their own: give the task's last event
@@ -304,6 +379,10 @@ ExitCode run_task(const TaskOptions & options, Session & session)
   }
   progress.clear();
   print_result(*result, took);
+  if (keeper.gone_total_s() > 0.0) {
+    std::cout << "action server gone for " << seconds_text(keeper.gone_total_s())
+              << " s while the goal ran" << std::endl;
+  }
   return result->code == rclcpp_action::ResultCode::UNKNOWN ? ExitCode::kFailure : ExitCode::kOk;
 }
 

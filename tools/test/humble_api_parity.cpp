@@ -11,6 +11,7 @@
 //   NOT_CALLABLE  a call that one runtime once accepted and Humble refuses.
 // Nothing here runs.
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -303,9 +304,17 @@ struct send_response_with_const_id<
     rclcpp::Node, get_publishers_info_by_topic,
     std::vector<rclcpp::TopicEndpointInfo> (rclcpp::Node::*)(const std::string &, bool) const);
   CALLS(std::vector<rclcpp::TopicEndpointInfo>, cref<rclcpp::Node>().get_publishers_info_by_topic("t"));
+  SAME_MEMBER(
+    rclcpp::Node, get_subscriptions_info_by_topic,
+    std::vector<rclcpp::TopicEndpointInfo> (rclcpp::Node::*)(const std::string &, bool) const);
+  CALLS(
+    std::vector<rclcpp::TopicEndpointInfo>,
+    cref<rclcpp::Node>().get_subscriptions_info_by_topic("rq/sRequest", true));
   using Info = rclcpp::TopicEndpointInfo;
   SAME_MEMBER(Info, topic_type, const std::string & (Info::*)() const);
   SAME_MEMBER(Info, node_name, const std::string & (Info::*)() const);
+  SAME_MEMBER(
+    Info, endpoint_gid, const std::array<uint8_t, RMW_GID_STORAGE_SIZE> & (Info::*)() const);
   SAME_MEMBER(Info, qos_profile, const rclcpp::QoS & (Info::*)() const);
   SAME_MEMBER(Info, qos_profile, rclcpp::QoS & (Info::*)());
   SAME_MEMBER(rclcpp::QoS, get_rmw_qos_profile, const rmw_qos_profile_t & (rclcpp::QoS::*)() const);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <action_msgs/msg/goal_status.hpp>
+
 #include "dashboard/model.hpp"
 
 namespace quorvel_tools
@@ -324,6 +326,66 @@ TEST(DashboardModel, ADashboardStartedLateShowsTheRunningTask)
   model.on_task_event(restarted.event(TaskEvent::TASK_STARTED, 9000));
   EXPECT_EQ(model.section(Section::kTask)["events_missed"], 2);
   EXPECT_TRUE(model.section(Section::kTask)["start_seen"]);
+}
+
+TEST(DashboardModel, ATaskKeptAcrossTheSupervisorsAbsence)
+{
+  DashboardModel model;
+  Script s(9);
+  model.on_task_event(s.event(TaskEvent::TASK_STARTED, 0));
+  const TaskEvent sent =
+      with(s.event(TaskEvent::MOTION_SENT, 1000), "arm_movejoints", "observe_joints");
+  model.on_task_event(sent);
+  ASSERT_TRUE(model.running_goal());
+
+  // The controller's server is gone while the move is awaited: the page says so plainly.
+  TaskEvent gone = with(s.event(TaskEvent::SERVER_GONE, 12000), "arm_movejoints", "observe_joints");
+  gone.outcome = "gone";
+  model.on_task_event(gone);
+  Json task = model.section(Section::kTask);
+  EXPECT_EQ(task["server_gone"]["service"], "arm_movejoints");
+  EXPECT_EQ(task["server_gone"]["since_ms"], kT0 + 12000);
+  EXPECT_EQ(task["phase"].get<std::string>().rfind("waiting: the ", 0), 0u) << task["phase"];
+  EXPECT_EQ(model.section(Section::kTimeline)["entries"].back()["level"], "error");
+
+  // The supervisor itself is cut off, comes back, and its event history arrives once more:
+  // the copies change nothing.
+  model.on_action_server_gone(false, kT0 + 13000);
+  EXPECT_EQ(model.section(Section::kTask)["supervisor_gone"]["since_ms"], kT0 + 13000);
+  const std::size_t timeline = model.section(Section::kTimeline)["entries"].size();
+  model.on_task_event(sent);
+  model.on_task_event(gone);
+  EXPECT_EQ(model.section(Section::kTimeline)["entries"].size(), timeline);
+  model.on_action_server_back(21.5);
+  TaskEvent back = with(s.event(TaskEvent::SERVER_BACK, 34000), "arm_movejoints", "observe_joints");
+  back.outcome = "back";
+  back.count = 2;
+  model.on_task_event(back);
+  task = model.section(Section::kTask);
+  EXPECT_TRUE(task["server_gone"].is_null());
+  EXPECT_TRUE(task["supervisor_gone"].is_null());
+  EXPECT_EQ(task["supervisor_gone_s"], 21.5);
+  EXPECT_TRUE(task["running"]);
+
+  // The task's end was sent while the page was cut off: the action server's answer ends it.
+  model.on_goal_result(action_msgs::msg::GoalStatus::STATUS_SUCCEEDED, 102300003, 1, kT0 + 40000);
+  task = model.section(Section::kTask);
+  EXPECT_FALSE(task["running"]);
+  EXPECT_EQ(task["outcome"], "succeeded");
+  EXPECT_EQ(task["error_code"], 102300003);
+  EXPECT_EQ(model.section(Section::kOutcomes)["items"][0]["given_up"], 1);
+  EXPECT_FALSE(model.running_goal());
+
+  // A supervisor restarted mid-task no longer knows the goal.
+  Script next(10, 500);
+  model.on_task_event(next.event(TaskEvent::TASK_STARTED, 50000));
+  model.on_action_server_gone(true, kT0 + 51000);
+  model.on_goal_lost(kT0 + 52000);
+  task = model.section(Section::kTask);
+  EXPECT_FALSE(task["running"]);
+  EXPECT_TRUE(task["lost_with_restart"]);
+  EXPECT_EQ(task["outcome"], "lost with the supervisor's restart");
+  EXPECT_EQ(model.section(Section::kOutcomes)["items"][0]["outcome"], task["outcome"]);
 }
 
 TEST(DashboardModel, StreamsSendTheSnapshotThenOnlyWhatChanged)

@@ -251,6 +251,7 @@
   }
 
   function resultClass(task) {
+    if (task.lost_with_restart) { return 'bad'; }
     if (task.outcome !== 'succeeded') { return 'warn'; }
     if (task.error_code === 102300001 || task.error_code === 102300005) { return 'bad'; }
     if (task.error_code === 102300002 || task.error_code === 102300003) { return 'warn'; }
@@ -300,7 +301,27 @@
       $('task-error-meaning').textContent = t.error_meaning ? '(' + t.error_meaning + ')' : '';
     }
     if (t.cancel_requested && t.running) {
-      flags.appendChild(el('span', 'flag', 'cancel requested'));
+      flags.appendChild(el('span', 'flag', 'cancel requested (takes effect when the task ends)'));
+    }
+    if (t.supervisor_gone && t.running) {
+      // The action server itself is away: the goal is kept and its result asked for again.
+      var away = el('span', 'flag flag-bad');
+      away.dataset.goneSince = t.supervisor_gone.since_ms;
+      away.dataset.goneText = 'supervisor ' +
+        (t.supervisor_gone.replaced ? 'restarted' : 'unreachable') + ' since ' +
+        clock(t.supervisor_gone.since_ms);
+      flags.appendChild(away);
+    } else if (t.supervisor_gone_s > 0) {
+      flags.appendChild(el('span', 'flag',
+        'supervisor unreachable for ' + duration(t.supervisor_gone_s * 1000) + ' during the task'));
+    }
+    if (t.server_gone && t.running) {
+      // Not "moving to ...": the request went to a server that is no longer there.
+      var gone = el('span', 'flag flag-bad');
+      gone.dataset.goneSince = t.server_gone.since_ms;
+      gone.dataset.goneText = t.server_gone.service + ' server ' +
+        (t.server_gone.replaced ? 'replaced' : 'gone') + ' since ' + clock(t.server_gone.since_ms);
+      flags.appendChild(gone);
     }
     if (!t.start_seen) { flags.appendChild(el('span', 'flag', 'joined after the start')); }
     if (t.events_missed > 0) {
@@ -320,6 +341,10 @@
     }
     document.querySelectorAll('[data-since]').forEach(function (node) {
       node.textContent = ago(Number(node.dataset.since));
+    });
+    document.querySelectorAll('[data-gone-since]').forEach(function (node) {
+      node.textContent = node.dataset.goneText + ' (' +
+        duration(now() - Number(node.dataset.goneSince)) + ')';
     });
     if (state.arm && state.arm.target) {
       var target = state.arm.target;

@@ -53,6 +53,7 @@
 #include "quorvel_arm_supervisor/task_event_log.hpp"
 #include "quorvel_arm_supervisor/task_error_code.hpp"
 #include "quorvel_arm_supervisor/tuning_parameters.hpp"
+#include "quorvel_server_watch/server_watch.hpp"
 
 namespace quorvel_arm_supervisor
 {
@@ -226,8 +227,10 @@ private:
   // Every arm motion goes through here, task thread only: waits for the service, sends
   // `request` with `on_answer` as its answer handler, then polls `complete` every 10 ms until
   // the handler set it, and clears it. The handler has judged the answer by then (statuses and
-  // need-to flags are set). False when ROS shut down while waiting for the service; nothing was
-  // sent then.
+  // need-to flags are set). While it waits it follows the server the request went to: when that
+  // server is gone (a restart, a cut longer than the lease) and a server is back, the request is
+  // sent again; an answer to an earlier send is dropped from then on. False when ROS shut down
+  // while waiting for the service; nothing was sent then.
   template <typename ServiceT>
   bool CallArmService(
       const ArmCallSite & site,
@@ -235,6 +238,19 @@ private:
       const std::shared_ptr<typename ServiceT::Request> & request,
       void (ArmSupervisorNode::*on_answer)(typename rclcpp::Client<ServiceT>::SharedFuture),
       std::atomic<bool> & complete);
+  // Sends `request` once more (or the first time) under a new call number, which the answer
+  // must carry to count. Returns the client's request id, or nothing when the answer came
+  // before the call was renumbered (then there is nothing to send again).
+  template <typename ServiceT>
+  std::optional<std::int64_t> SendArmRequest(
+      rclcpp::Client<ServiceT> & client,
+      const std::shared_ptr<typename ServiceT::Request> & request,
+      void (ArmSupervisorNode::*on_answer)(typename rclcpp::Client<ServiceT>::SharedFuture),
+      const std::atomic<bool> & complete);
+  // The servers of `client`'s service the graph lists now; nothing when it cannot be read.
+  std::optional<quorvel_server_watch::ServerIds> ListServers(rclcpp::ClientBase & client);
+  // Executor thread: an answer whose call number is no longer the current one.
+  void DropLateArmAnswer(const char * service, std::int32_t status);
   void req_grab_callback(rclcpp::Client<ArmGrab>::SharedFuture future);
   void req_release_callback(rclcpp::Client<ArmRelease>::SharedFuture future);
   void req_movejoints_callback(rclcpp::Client<ArmMoveJoints>::SharedFuture future);
@@ -368,6 +384,12 @@ private:
   std::mutex detect_mutex_;
   // Number of the detection request whose answer the task thread currently waits for.
   std::uint64_t detect_generation_ = 0;
+  // Number of the arm request (one send of it) whose answer the task thread waits for; an
+  // answer carrying another number is dropped. Guarded by arm_answer_mutex_, which an answer
+  // handler holds from its check to its completion flag, so that a request is never sent again
+  // once its answer is being handled.
+  std::mutex arm_answer_mutex_;
+  std::uint64_t arm_call_generation_ = 0;
   std::shared_ptr<TaskThreadGate> task_gate_ = std::make_shared<TaskThreadGate>();
   // Nearest object of the latest environment detection (planar distance); written by
   // EnvDetectCallback, read by the task thread for the events.

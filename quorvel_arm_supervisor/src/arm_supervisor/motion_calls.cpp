@@ -1,6 +1,10 @@
 // The arm controller's services: the one way they are called and waited for, how their answers
 // are judged, and the announcement of a status.
 #include <chrono>
+#include <cstdio>
+#include <exception>
+#include <mutex>
+#include <optional>
 #include <functional>
 #include <string>
 
@@ -16,6 +20,13 @@ namespace
 {
 
 constexpr std::int64_t kWaitingLinePeriodNs = 1000LL * 1000 * 1000;
+
+std::string Seconds(const double seconds)
+{
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.1f", seconds);
+  return text;
+}
 
 std::string JoinFlags(const std::vector<std::string> & flags)
 {
@@ -41,6 +52,50 @@ bool ArmSupervisorNode::WaitForService(
   return true;
 }
 
+std::optional<quorvel_server_watch::ServerIds> ArmSupervisorNode::ListServers(
+    rclcpp::ClientBase & client)
+{
+  try {
+    return quorvel_server_watch::list_servers(*this, client.get_service_name());
+  } catch (const std::exception & error) {
+    RCLCPP_WARN_THROTTLE(
+        get_logger(), *get_clock(), 10000, "cannot read the servers of %s: %s",
+        client.get_service_name(), error.what());
+    return std::nullopt;
+  }
+}
+
+template <typename ServiceT>
+std::optional<std::int64_t> ArmSupervisorNode::SendArmRequest(
+    rclcpp::Client<ServiceT> & client,
+    const std::shared_ptr<typename ServiceT::Request> & request,
+    void (ArmSupervisorNode::*on_answer)(typename rclcpp::Client<ServiceT>::SharedFuture),
+    const std::atomic<bool> & complete)
+{
+  std::uint64_t generation = 0;
+  {
+    std::lock_guard<std::mutex> lock(arm_answer_mutex_);
+    if (complete.load()) {
+      return std::nullopt;
+    }
+    generation = ++arm_call_generation_;
+  }
+  const char * const service = arm_call_service_.load();
+  return client
+      .async_send_request(
+          request,
+          [this, generation, on_answer, service](
+              typename rclcpp::Client<ServiceT>::SharedFuture future) {
+            std::lock_guard<std::mutex> lock(arm_answer_mutex_);
+            if (generation != arm_call_generation_) {
+              DropLateArmAnswer(service, future.get()->status);
+              return;
+            }
+            (this->*on_answer)(future);
+          })
+      .request_id;
+}
+
 template <typename ServiceT>
 bool ArmSupervisorNode::CallArmService(
     const ArmCallSite & site,
@@ -49,6 +104,8 @@ bool ArmSupervisorNode::CallArmService(
     void (ArmSupervisorNode::*on_answer)(typename rclcpp::Client<ServiceT>::SharedFuture),
     std::atomic<bool> & complete)
 {
+  using quorvel_server_watch::ServerWatch;
+  using quorvel_server_watch::seconds_between;
   if (!WaitForService(client, site.unavailable_line, site.interrupted_line)) {
     return false;
   }
@@ -66,18 +123,121 @@ bool ArmSupervisorNode::CallArmService(
     }
     EmitEvent(std::move(sent));
   }
-  client.async_send_request(request, std::bind(on_answer, this, std::placeholders::_1));
+  const std::string call = std::string(site.service) + " (to " + site.target_name + ")";
+  ServerWatch watch;
+  const auto look = [this, &client]() {
+    return ListServers(client).value_or(quorvel_server_watch::ServerIds{});
+  };
+  std::optional<std::int64_t> request_id =
+      SendArmRequest(client, request, on_answer, complete);
+  watch.sent(look(), ServerWatch::Clock::now());
+  std::int32_t sends = 1;
   if (site.waiting_line_first) {
     RCLCPP_INFO(get_logger(), "%s", site.waiting_line);
   }
+  // The graph is read a few times a second: a server's absence is noticed soon enough, and a
+  // wait costs next to nothing.
+  constexpr auto kLookPeriod = std::chrono::milliseconds(200);
+  auto next_look = ServerWatch::Clock::now() + kLookPeriod;
   while (!complete.load(std::memory_order_acquire)) {
     // Once a second per call site, as the client library's throttled logging does it.
-    const std::int64_t now = get_clock()->now().nanoseconds();
-    if (now - site.throttle->last_ns >= kWaitingLinePeriodNs) {
-      site.throttle->last_ns = now;
+    const std::int64_t now_ns = get_clock()->now().nanoseconds();
+    if (now_ns - site.throttle->last_ns >= kWaitingLinePeriodNs) {
+      site.throttle->last_ns = now_ns;
       RCLCPP_INFO(get_logger(), "%s", site.waiting_line);
     }
+    const auto now = ServerWatch::Clock::now();
+    if (now >= next_look) {
+      next_look = now + kLookPeriod;
+      const std::optional<quorvel_server_watch::ServerIds> servers = ListServers(client);
+      const ServerWatch::Change change =
+          servers ? watch.update(*servers, client.service_is_ready(), now)
+                  : ServerWatch::Change::kNone;
+      switch (change) {
+        case ServerWatch::Change::kNone:
+          break;
+        case ServerWatch::Change::kGone: {
+          const double waited = seconds_between(watch.sent_at(), now);
+          if (watch.replaced()) {
+            RCLCPP_WARN(
+                get_logger(),
+                "%s: a new server has replaced the one asked %.1f s ago, which can no longer "
+                "answer",
+                call.c_str(), waited);
+          } else {
+            RCLCPP_WARN(
+                get_logger(),
+                "%s: its server is gone %.1f s after the request; the request is sent again "
+                "when a server is back",
+                call.c_str(), waited);
+          }
+          if (EventsOn()) {
+            TaskEvent gone = NewEvent(
+                TaskEvent::SERVER_GONE,
+                std::string(site.service) + ": " +
+                    (watch.replaced() ? "its server was replaced by a new one"
+                                      : "its server is gone") +
+                    " while moving to " + site.target_name);
+            gone.service = site.service;
+            gone.target_name = site.target_name;
+            gone.seconds = waited;
+            gone.outcome = watch.replaced() ? "replaced" : "gone";
+            EmitEvent(std::move(gone));
+          }
+          break;
+        }
+        case ServerWatch::Change::kBack: {
+          const double gone_s = seconds_between(watch.gone_since().value_or(now), now);
+          const double waited = seconds_between(watch.sent_at(), now);
+          const bool replaced = watch.replaced();
+          const std::optional<std::int64_t> resent =
+              SendArmRequest(client, request, on_answer, complete);
+          if (!resent) {
+            break;  // the answer came meanwhile after all
+          }
+          if (request_id) {
+            // Its answer can no longer count; the client need not keep waiting for it.
+            client.remove_pending_request(*request_id);
+          }
+          request_id = resent;
+          watch.sent(*servers, now);
+          ++sends;
+          if (replaced) {
+            RCLCPP_WARN(
+                get_logger(),
+                "%s: its server restarted (no answer %.1f s after the request): sending the "
+                "request again",
+                call.c_str(), waited);
+          } else {
+            RCLCPP_WARN(
+                get_logger(), "%s: its server was gone for %.1f s and is back: sending the "
+                "request again",
+                call.c_str(), gone_s);
+          }
+          if (EventsOn()) {
+            TaskEvent back = NewEvent(
+                TaskEvent::SERVER_BACK,
+                std::string(site.service) + ": " +
+                    (replaced ? std::string("a new server")
+                              : "its server is back after " + Seconds(gone_s) + " s") +
+                    ", request sent again (send " + std::to_string(sends) + ")");
+            back.service = site.service;
+            back.target_name = site.target_name;
+            back.seconds = gone_s;
+            back.count = sends;
+            back.outcome = replaced ? "replaced" : "back";
+            EmitEvent(std::move(back));
+          }
+          break;
+        }
+      }
+    }
     SleepMs(10);
+  }
+  {
+    // The wait is over: an answer to any send of this call that comes later is dropped.
+    std::lock_guard<std::mutex> lock(arm_answer_mutex_);
+    ++arm_call_generation_;
   }
   complete.store(false);
   return true;
@@ -149,6 +309,21 @@ void ArmSupervisorNode::HandleArmAnswer(
     EmitEvent(std::move(answered));
   }
   (this->*rules.complete).store(true, std::memory_order_release);
+}
+
+void ArmSupervisorNode::DropLateArmAnswer(const char * service, const std::int32_t status)
+{
+  RCLCPP_WARN(
+      get_logger(), "Dropped a %s answer (%d) to a request that was sent again", service, status);
+  if (EventsOn()) {
+    TaskEvent event = NewEvent(
+        TaskEvent::MOTION_LATE_ANSWER,
+        std::string(service) + ": an answer to a request that was sent again came late, "
+                               "dropped (" + std::to_string(status) + ")");
+    event.service = service;
+    event.status = status;
+    EmitEvent(std::move(event));
+  }
 }
 
 void ArmSupervisorNode::req_grab_callback(rclcpp::Client<ArmGrab>::SharedFuture future)

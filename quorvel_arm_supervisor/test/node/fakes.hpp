@@ -3,6 +3,7 @@
 #ifndef NODE__FAKES_HPP_
 #define NODE__FAKES_HPP_
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -284,6 +285,80 @@ public:
 
 private:
   rclcpp_action::Client<ArmTask>::SharedPtr client_;
+};
+
+// Serves one arm service on its own node. Holding, it keeps every request unanswered until
+// AnswerHeld(): a controller that dies with the requests it had (destroy the node) or answers
+// them late. Otherwise it answers each request at once with success, after `before_answer`
+// (for example publishing the target as the joint state).
+template <typename ServiceT>
+class ArmServiceInstance : public rclcpp::Node
+{
+public:
+  using Request = typename ServiceT::Request;
+
+  ArmServiceInstance(
+      const std::string & node_name,
+      const std::string & service_name,
+      bool hold,
+      std::function<void(const Request &)> before_answer = {})
+      : rclcpp::Node(node_name), hold_(hold), before_answer_(std::move(before_answer))
+  {
+    service_ = this->template create_service<ServiceT>(
+        service_name,
+        [this](const std::shared_ptr<rmw_request_id_t> header, const std::shared_ptr<Request> request) {
+          {
+            std::lock_guard<std::mutex> lock(mutex_);
+            requests_.push_back(*request);
+            if (hold_) {
+              held_.emplace_back(header, *request);
+              return;
+            }
+          }
+          if (before_answer_) {
+            before_answer_(*request);
+          }
+          typename ServiceT::Response response;
+          response.status = 102100000;
+          service_->send_response(*header, response);
+        });
+  }
+
+  std::vector<Request> Requests() const
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+
+  // Answers the oldest `count` held requests (all of them by default) with `status`; a
+  // success runs `before_answer` first, as an immediate answer does.
+  void AnswerHeld(std::int32_t status, std::size_t count = SIZE_MAX)
+  {
+    std::vector<std::pair<std::shared_ptr<rmw_request_id_t>, Request>> held;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const std::size_t n = std::min(count, held_.size());
+      held.assign(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(n));
+      held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    for (const auto & [header, request] : held) {
+      if (status == 102100000 && before_answer_) {
+        before_answer_(request);
+      }
+      typename ServiceT::Response response;
+      response.status = status;
+      response.errmsg = "a late answer";
+      service_->send_response(*header, response);
+    }
+  }
+
+private:
+  mutable std::mutex mutex_;
+  const bool hold_;
+  std::function<void(const Request &)> before_answer_;
+  std::vector<Request> requests_;
+  std::vector<std::pair<std::shared_ptr<rmw_request_id_t>, Request>> held_;
+  typename rclcpp::Service<ServiceT>::SharedPtr service_;
 };
 
 }  // namespace quorvel_arm_supervisor::node_test

@@ -92,6 +92,16 @@ std::vector<std::vector<double>> SupervisorTest::MoveTargets() const
   return targets;
 }
 
+void SupervisorTest::AddFake(const std::shared_ptr<rclcpp::Node> & node)
+{
+  fake_executor_->add_node(node);
+}
+
+void SupervisorTest::RemoveFake(const std::shared_ptr<rclcpp::Node> & node)
+{
+  fake_executor_->remove_node(node);
+}
+
 void SupervisorTest::StopSpinning(rclcpp::Executor & executor, const std::atomic<bool> & done)
 {
   // A cancel that comes before spin() has begun is lost, so it is repeated until spin returns.

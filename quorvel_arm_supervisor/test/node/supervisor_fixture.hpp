@@ -47,6 +47,9 @@ protected:
       std::int32_t cmd, std::chrono::milliseconds timeout = std::chrono::seconds(30));
   // Targets of the move-joints requests so far.
   std::vector<std::vector<double>> MoveTargets() const;
+  // Spins `node` with the fakes from now on, or no longer.
+  void AddFake(const std::shared_ptr<rclcpp::Node> & node);
+  void RemoveFake(const std::shared_ptr<rclcpp::Node> & node);
 
   std::shared_ptr<ScriptedDetector> detector_;
   std::shared_ptr<ScriptedArmController> arm_;

@@ -1,6 +1,7 @@
 // quorvel dashboard: a live page of the supervisor on loopback.
 #include <csignal>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -24,6 +25,7 @@
 #include "endpoint_probes.hpp"
 #include "quorvel_interfaces/action/arm_task.hpp"
 #include "quorvel_protocol/msg/trashes.hpp"
+#include "quorvel_server_watch/goal_result_watch.hpp"
 #include "quorvel_task_events/msg/task_event.hpp"
 #include "sensor_msgs/msg/joint_state.hpp"
 #include "std_msgs/msg/bool.hpp"
@@ -287,6 +289,72 @@ bool advance(
   }
 }
 
+using GoalKeeper = quorvel_server_watch::GoalResultWatch<ArmTask>;
+
+// One step of following the running task's goal: a keeper for a new running goal, the
+// action server's absence and return, and the result or loss the server reports then.
+void follow_running_goal(
+    rclcpp::Node & node,
+    const std::string & action_name,
+    rclcpp_action::Client<ArmTask> & client,
+    DashboardHub & hub,
+    std::unique_ptr<GoalKeeper> & keeper,
+    std::array<std::uint8_t, 16> & kept_goal)
+{
+  std::optional<std::array<std::uint8_t, 16>> running;
+  hub.read([&running](const DashboardModel & model) { running = model.running_goal(); });
+  const auto now = Clock::now();
+  if (running && (!keeper || kept_goal != *running)) {
+    keeper = std::make_unique<GoalKeeper>(node, action_name, *running);
+    kept_goal = *running;
+    keeper->start(now);
+  } else if (!running && keeper && !keeper->gone_since()) {
+    keeper.reset();
+  }
+  if (!keeper) {
+    return;
+  }
+  const GoalKeeper::Report report = keeper->poll(client.action_server_is_ready(), now);
+  using Kind = GoalKeeper::Report::Kind;
+  switch (report.kind) {
+    case Kind::kNone:
+      break;
+    case Kind::kGone: {
+      const bool replaced = report.replaced;
+      const std::int64_t since = wall_ms();
+      hub.update([replaced, since](DashboardModel & model) {
+        model.on_action_server_gone(replaced, since);
+      });
+      break;
+    }
+    case Kind::kAskedAgain: {
+      const double gone_s = report.gone_s;
+      hub.update([gone_s](DashboardModel & model) { model.on_action_server_back(gone_s); });
+      if (!running) {
+        keeper.reset();
+      }
+      break;
+    }
+    case Kind::kAnswered: {
+      const auto answer = report.answer;
+      const std::int64_t at = wall_ms();
+      hub.update([&answer, at](DashboardModel & model) {
+        if (quorvel_server_watch::goal_unknown(*answer)) {
+          model.on_goal_lost(at);
+        } else {
+          model.on_goal_result(
+              answer->status,
+              answer->result.error_code,
+              answer->result.unable_grab_trashes.size(),
+              at);
+        }
+      });
+      keeper.reset();
+      break;
+    }
+  }
+}
+
 }  // namespace
 
 ExitCode run_dashboard(const DashboardOptions & options, Session & session)
@@ -373,6 +441,12 @@ ExitCode run_dashboard(const DashboardOptions & options, Session & session)
 
   std::vector<InFlight> in_flight;
   auto next_probe = Clock::now();
+  // The running task's goal, followed across its action server's absence; kept after the task
+  // ended while the server is still away, so that the page can say how long it was gone.
+  std::unique_ptr<quorvel_server_watch::GoalResultWatch<ArmTask>> keeper;
+  std::array<std::uint8_t, 16> kept_goal{};
+  const std::string action_name =
+      options.action.front() == '/' ? options.action : "/" + options.action;
   while (session.interrupts() == 0) {
     session.spin_until([&buttons] { return buttons.pending(); }, std::chrono::milliseconds(50));
     for (ButtonQueue::Press & press : buttons.take()) {
@@ -381,6 +455,7 @@ ExitCode run_dashboard(const DashboardOptions & options, Session & session)
     for (auto it = in_flight.begin(); it != in_flight.end();) {
       it = advance(*it, *client, options.action, hub) ? in_flight.erase(it) : it + 1;
     }
+    follow_running_goal(*node, action_name, *client, hub, keeper, kept_goal);
     if (Clock::now() >= next_probe) {
       next_probe = Clock::now() + kProbePeriod;
       std::vector<EndpointState> states;

@@ -46,6 +46,14 @@ public:
     changed_.notify_all();
   }
 
+  // Runs `look` on the model under the lock, without waking the streams. Any thread.
+  template <typename LookT>
+  void read(LookT && look) const
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::forward<LookT>(look)(model_);
+  }
+
   // The whole state as JSON text. Any thread.
   std::string snapshot_text() const;
 

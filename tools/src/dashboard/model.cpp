@@ -7,6 +7,8 @@
 #include <limits>
 #include <sstream>
 
+#include <action_msgs/msg/goal_status.hpp>
+
 #include "codes.hpp"
 
 namespace quorvel_tools
@@ -144,6 +146,12 @@ const char * kind_name(std::uint8_t kind)
       return "recovery ended";
     case TaskEvent::TASK_ENDED:
       return "task ended";
+    case TaskEvent::SERVER_GONE:
+      return "server gone";
+    case TaskEvent::SERVER_BACK:
+      return "sent again";
+    case TaskEvent::MOTION_LATE_ANSWER:
+      return "late answer";
     default:
       return "event";
   }
@@ -155,7 +163,11 @@ std::string event_level(const TaskEvent & event)
   switch (event.kind) {
     case TaskEvent::DETECT_TIMED_OUT:
     case TaskEvent::RECOVERY_TIME_LIMIT:
+    case TaskEvent::SERVER_GONE:
       return "error";
+    case TaskEvent::SERVER_BACK:
+    case TaskEvent::MOTION_LATE_ANSWER:
+      return "warn";
     case TaskEvent::DETECT_ANSWERED:
       return event.status == 0 ? "warn" : "info";
     case TaskEvent::MOTION_ANSWERED:
@@ -334,6 +346,12 @@ std::string phase_after(const TaskEvent & event, const std::string & previous)
       return event.outcome == "recovered" ? "recovered: detecting again" : "recovery failed";
     case TaskEvent::TASK_ENDED:
       return "finished: " + (event.outcome.empty() ? std::string("ended") : event.outcome);
+    case TaskEvent::SERVER_GONE:
+      return "waiting: the " + service_words(event.service) + " server " +
+             (event.outcome == "replaced" ? "was replaced by a new one" : "is gone") +
+             ", the request goes out again when it is back";
+    case TaskEvent::SERVER_BACK:
+      return "sent again: " + service_words(event.service) + " to " + pose_words(event.target_name);
     default:
       // DETECT_LATE_ANSWER, SPOT_GIVEN_UP and kinds newer than this tool: the task goes on
       // with what it was doing.
@@ -377,6 +395,10 @@ std::string DashboardModel::clip(const std::string & text) const
 
 void DashboardModel::on_task_event(const TaskEvent & event)
 {
+  // After a cut longer than the lease the supervisor's event history comes again.
+  if (!copies_.take(event)) {
+    return;
+  }
   // A restarted supervisor counts from 1 again: only a jump forward is a loss.
   if (seq_known_ && event.seq > last_seq_ + 1) {
     events_missed_ += event.seq - last_seq_ - 1;
@@ -412,6 +434,7 @@ void DashboardModel::begin_task(const TaskEvent & event, bool start_seen)
   task_.known = true;
   task_.serial = ++task_serial_;
   task_.goal_id = goal_id_text(event);
+  task_.goal_uuid = event.goal_id.uuid;
   task_.start_seen = start_seen;
   task_.started_ms = stamp_ms(event);
   if (start_seen) {
@@ -542,7 +565,16 @@ void DashboardModel::apply_details(const TaskEvent & event)
       touch(Section::kWorkspace);
       break;
     case TaskEvent::TASK_ENDED:
+      task_.server_gone.reset();
       end_task(event);
+      break;
+    case TaskEvent::SERVER_GONE:
+      task_.server_gone =
+          ServerGone{clip(event.service), stamp_ms(event), event.outcome == "replaced"};
+      break;
+    case TaskEvent::SERVER_BACK:
+    case TaskEvent::MOTION_ANSWERED:
+      task_.server_gone.reset();
       break;
     default:
       break;
@@ -557,13 +589,18 @@ void DashboardModel::end_task(const TaskEvent & event)
   task_.error_code = event.error_code;
   task_.env_stop_held = false;
   last_end_outcome_ = event.outcome;
+  record_outcome(ended, event.error_code, event.items.size());
+}
 
+void DashboardModel::record_outcome(
+    std::int64_t ended, std::int32_t error_code, std::size_t given_up)
+{
   nlohmann::json outcome = {
       {"goal_id", task_.goal_id},
       {"outcome", task_.outcome},
-      {"error_code", event.error_code},
-      {"error_meaning", task_error_meaning(event.error_code)},
-      {"given_up", event.items.size()},
+      {"error_code", error_code},
+      {"error_meaning", task_error_meaning(error_code)},
+      {"given_up", given_up},
       {"picked", task_.picked},
       {"ended_ms", ended},
   };
@@ -783,6 +820,68 @@ void DashboardModel::on_cancel_requested(std::int64_t /*now_ms*/)
   }
 }
 
+std::optional<std::array<std::uint8_t, 16>> DashboardModel::running_goal() const
+{
+  if (!task_.known || task_.ended_ms) {
+    return std::nullopt;
+  }
+  return task_.goal_uuid;
+}
+
+void DashboardModel::on_action_server_gone(bool replaced, std::int64_t since_ms)
+{
+  if (!task_.known || task_.ended_ms) {
+    return;
+  }
+  task_.supervisor_gone_since_ms = since_ms;
+  task_.supervisor_replaced = replaced;
+  touch(Section::kTask);
+}
+
+void DashboardModel::on_action_server_back(double gone_s)
+{
+  task_.supervisor_gone_since_ms.reset();
+  task_.supervisor_gone_s += gone_s;
+  touch(Section::kTask);
+}
+
+void DashboardModel::on_goal_result(
+    std::int8_t status, std::int32_t error_code, std::size_t given_up, std::int64_t now_ms)
+{
+  if (!task_.known || task_.ended_ms) {
+    return;
+  }
+  // The task's own end did not reach the page (it was sent while the supervisor was cut off):
+  // the action server's answer ends it.
+  task_.ended_ms = now_ms;
+  task_.outcome = status == action_msgs::msg::GoalStatus::STATUS_SUCCEEDED  ? "succeeded"
+                  : status == action_msgs::msg::GoalStatus::STATUS_CANCELED ? "canceled"
+                                                                            : "aborted";
+  task_.error_code = error_code;
+  task_.env_stop_held = false;
+  task_.server_gone.reset();
+  last_end_outcome_ = task_.outcome;
+  record_outcome(now_ms, error_code, given_up);
+  touch(Section::kTask);
+}
+
+void DashboardModel::on_goal_lost(std::int64_t now_ms)
+{
+  if (!task_.known || task_.ended_ms) {
+    return;
+  }
+  task_.ended_ms = now_ms;
+  task_.outcome = "lost with the supervisor's restart";
+  task_.lost_with_restart = true;
+  task_.error_code = 0;
+  task_.env_stop_held = false;
+  task_.server_gone.reset();
+  task_.supervisor_gone_since_ms.reset();
+  last_end_outcome_ = task_.outcome;
+  record_outcome(now_ms, 0, 0);
+  touch(Section::kTask);
+}
+
 nlohmann::json DashboardModel::timeline_json(std::size_t from) const
 {
   nlohmann::json entries = nlohmann::json::array();
@@ -894,6 +993,19 @@ nlohmann::json DashboardModel::section(Section section) const
           {"error_code", task_.error_code},
           {"error_meaning", task_.ended_ms ? task_error_meaning(task_.error_code) : ""},
           {"cancel_requested", task_.cancel_requested},
+          {"supervisor_gone",
+           task_.supervisor_gone_since_ms
+               ? nlohmann::json{{"since_ms", *task_.supervisor_gone_since_ms},
+                                {"replaced", task_.supervisor_replaced}}
+               : nlohmann::json(nullptr)},
+          {"supervisor_gone_s", number(task_.supervisor_gone_s)},
+          {"lost_with_restart", task_.lost_with_restart},
+          {"server_gone",
+           task_.server_gone
+               ? nlohmann::json{{"service", task_.server_gone->service},
+                                {"since_ms", task_.server_gone->since_ms},
+                                {"replaced", task_.server_gone->replaced}}
+               : nlohmann::json(nullptr)},
           {"events_missed", events_missed_},
           {"event_count", timeline_first_ + timeline_.size()},
       };

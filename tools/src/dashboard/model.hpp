@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "quorvel_bag/event_copies.hpp"
 #include "quorvel_task_events/msg/task_event.hpp"
 
 namespace quorvel_tools
@@ -131,6 +132,21 @@ public:
   // The dashboard asked the supervisor to cancel and it accepted.
   void on_cancel_requested(std::int64_t now_ms);
 
+  // The running task's goal id, to ask the action server for its result; none when no task
+  // runs.
+  std::optional<std::array<std::uint8_t, 16>> running_goal() const;
+  // The action server of the running task went away (replaced: a new server took its place)
+  // and came back after `gone_s`.
+  void on_action_server_gone(bool replaced, std::int64_t since_ms);
+  void on_action_server_back(double gone_s);
+  // The action server answered the running task's result request: `status` an action_msgs
+  // GoalStatus. Ends the task unless its end was seen already.
+  void on_goal_result(
+      std::int8_t status, std::int32_t error_code, std::size_t given_up, std::int64_t now_ms);
+  // The action server is back but no longer knows the running task's goal: it was lost with
+  // the supervisor's restart.
+  void on_goal_lost(std::int64_t now_ms);
+
   // Everything, as one JSON object with a member per section (and "server_ms").
   nlohmann::json snapshot(std::int64_t now_ms) const;
   nlohmann::json section(Section section) const;
@@ -155,6 +171,14 @@ private:
     std::string level;
   };
 
+  // The server of the arm request the task waits for has gone away.
+  struct ServerGone
+  {
+    std::string service;
+    std::int64_t since_ms = 0;
+    bool replaced = false;
+  };
+
   struct Task
   {
     bool known = false;
@@ -174,6 +198,14 @@ private:
     bool cancel_requested = false;
     bool env_stop_held = false;
     float env_stop_distance = 0.0F;
+    std::optional<ServerGone> server_gone;
+    std::array<std::uint8_t, 16> goal_uuid{};
+    // The action server while the task runs: gone since (wall clock, ms), and for how long in
+    // all it was gone; the goal lost with a restart of the supervisor.
+    std::optional<std::int64_t> supervisor_gone_since_ms;
+    bool supervisor_replaced = false;
+    double supervisor_gone_s = 0.0;
+    bool lost_with_restart = false;
   };
 
   struct Detection
@@ -196,6 +228,8 @@ private:
 
   void touch(Section section);
   void begin_task(const TaskEvent & event, bool start_seen);
+  // Puts the ended task into the list of outcomes.
+  void record_outcome(std::int64_t ended, std::int32_t error_code, std::size_t given_up);
   void add_timeline_entry(const TaskEvent & event);
   void apply_details(const TaskEvent & event);
   void end_task(const TaskEvent & event);
@@ -212,6 +246,7 @@ private:
   // Task events.
   bool seq_known_ = false;
   std::uint64_t last_seq_ = 0;
+  quorvel_bag::EventCopyFilter copies_;
   std::uint64_t events_missed_ = 0;
   std::uint64_t task_serial_ = 0;
   Task task_;

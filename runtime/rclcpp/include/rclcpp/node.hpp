@@ -322,6 +322,10 @@ public:
   /// graph cannot be read.
   std::vector<rclcpp::TopicEndpointInfo> get_publishers_info_by_topic(
     const std::string & topic_name, bool no_mangle = false) const;
+  /// The same for the subscriptions of `topic_name`. With `no_mangle`, "rq/<service>Request"
+  /// lists the servers of a service (the readers of its requests).
+  std::vector<rclcpp::TopicEndpointInfo> get_subscriptions_info_by_topic(
+    const std::string & topic_name, bool no_mangle = false) const;
 
 private:
   void add_to_group(

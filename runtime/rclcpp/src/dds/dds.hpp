@@ -60,7 +60,7 @@ struct DomainConfig
 };
 
 class Participant;
-struct PublicationInfo;
+struct EndpointInfo;
 
 /// Per-process sequence counter for service requests (starts at 1, like rmw_cyclonedds).
 int64_t next_request_sequence();
@@ -282,7 +282,9 @@ private:
   std::unique_ptr<Impl> impl_;
   friend class Writer;
   friend class Reader;
-  friend std::vector<PublicationInfo> publications_on_topic(
+  friend std::vector<EndpointInfo> publications_on_topic(
+      Participant & participant, const std::string & topic_name);
+  friend std::vector<EndpointInfo> subscriptions_on_topic(
       Participant & participant, const std::string & topic_name);
 };
 

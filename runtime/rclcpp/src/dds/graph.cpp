@@ -104,25 +104,32 @@ rmw_qos_profile_t rmw_profile_of(const dds_qos_t * qos)
   return profile;
 }
 
-std::vector<PublicationInfo> publications_on_topic(
-    Participant & participant, const std::string & topic_name)
+namespace
 {
-  Participant::Impl & p = *participant.impl_;
-  std::lock_guard<std::mutex> lock(p.graph_mutex);
-  if (p.publication_reader == 0) {
-    // Created once: it is handed every publication known at its creation, then the changes.
-    p.publication_reader = checked(
-        dds_create_reader(p.participant, DDS_BUILTIN_TOPIC_DCPSPUBLICATION, nullptr, nullptr),
-        "cannot read the DDS publications of the graph");
+
+// Takes what changed on `builtin_topic` since the last query into `known`, then lists the live
+// endpoints on `topic_name`. Called under the participant's graph mutex.
+std::vector<EndpointInfo> endpoints_on_topic(
+    dds_entity_t participant,
+    dds_entity_t builtin_topic,
+    dds_entity_t & reader,
+    std::map<Gid, EndpointInfo> & known,
+    const std::string & topic_name)
+{
+  if (reader == 0) {
+    // Created once: it is handed every endpoint known at its creation, then the changes.
+    reader = checked(
+        dds_create_reader(participant, builtin_topic, nullptr, nullptr),
+        "cannot read the DDS endpoints of the graph");
   }
   constexpr size_t kBatch = 64;
   void * samples[kBatch];
   dds_sample_info_t infos[kBatch];
   while (true) {
     std::fill(std::begin(samples), std::end(samples), nullptr);
-    const dds_return_t n = dds_take(p.publication_reader, samples, infos, kBatch, kBatch);
+    const dds_return_t n = dds_take(reader, samples, infos, kBatch, kBatch);
     if (n < 0) {
-      throw_dds_error("cannot read the DDS publications of the graph", n);
+      throw_dds_error("cannot read the DDS endpoints of the graph", n);
     }
     if (n == 0) {
       break;
@@ -131,29 +138,51 @@ std::vector<PublicationInfo> publications_on_topic(
       const auto * endpoint = static_cast<const dds_builtintopic_endpoint_t *>(samples[i]);
       const Gid gid = gid_of(endpoint->key);
       if (infos[i].instance_state != DDS_IST_ALIVE) {
-        p.publications.erase(gid);
+        known.erase(gid);
         continue;
       }
       if (!infos[i].valid_data || endpoint->topic_name == nullptr) {
         continue;
       }
-      PublicationInfo info;
+      EndpointInfo info;
       info.gid = gid;
       info.participant_gid = gid_of(endpoint->participant_key);
       info.topic_name = endpoint->topic_name;
       info.type_name = endpoint->type_name != nullptr ? endpoint->type_name : "";
       info.qos = endpoint->qos != nullptr ? rmw_profile_of(endpoint->qos) : rmw_qos_profile_unknown;
-      p.publications[gid] = std::move(info);
+      known[gid] = std::move(info);
     }
-    dds_return_loan(p.publication_reader, samples, n);
+    dds_return_loan(reader, samples, n);
   }
-  std::vector<PublicationInfo> found;
-  for (const auto & entry : p.publications) {
+  std::vector<EndpointInfo> found;
+  for (const auto & entry : known) {
     if (entry.second.topic_name == topic_name) {
       found.push_back(entry.second);
     }
   }
   return found;
+}
+
+}  // namespace
+
+std::vector<EndpointInfo> publications_on_topic(
+    Participant & participant, const std::string & topic_name)
+{
+  Participant::Impl & p = *participant.impl_;
+  std::lock_guard<std::mutex> lock(p.graph_mutex);
+  return endpoints_on_topic(
+      p.participant, DDS_BUILTIN_TOPIC_DCPSPUBLICATION, p.publication_reader, p.publications,
+      topic_name);
+}
+
+std::vector<EndpointInfo> subscriptions_on_topic(
+    Participant & participant, const std::string & topic_name)
+{
+  Participant::Impl & p = *participant.impl_;
+  std::lock_guard<std::mutex> lock(p.graph_mutex);
+  return endpoints_on_topic(
+      p.participant, DDS_BUILTIN_TOPIC_DCPSSUBSCRIPTION, p.subscription_reader, p.subscriptions,
+      topic_name);
 }
 
 std::string ros_type_name(const std::string & dds_type_name)

@@ -1,5 +1,6 @@
-// The publications a participant knows of, its own and the discovered ones, read from Cyclone's
-// builtin DCPSPublication topic, with their QoS as ROS 2 Humble's rmw_cyclonedds reports it.
+// The publications and subscriptions a participant knows of, its own and the discovered ones,
+// read from Cyclone's builtin DCPSPublication and DCPSSubscription topics, with their QoS as
+// ROS 2 Humble's rmw_cyclonedds reports it.
 #ifndef RCLCPP__DDS__GRAPH_HPP_
 #define RCLCPP__DDS__GRAPH_HPP_
 
@@ -15,7 +16,7 @@ namespace rclcpp
 namespace dds
 {
 
-struct PublicationInfo
+struct EndpointInfo
 {
   Gid gid{};
   Gid participant_gid{};
@@ -27,8 +28,13 @@ struct PublicationInfo
 /// Every live publication on `topic_name` (a DDS topic name) that `participant` knows of, from
 /// Cyclone's discovery data as it stands (no waiting for more). The first query creates a reader
 /// of the builtin topic that lives with the participant; each query then takes only the changes.
+/// An endpoint leaves when its participant leaves, or when that participant's lease runs out.
 /// Any thread. Throws DdsError when the builtin topic cannot be read.
-std::vector<PublicationInfo> publications_on_topic(
+std::vector<EndpointInfo> publications_on_topic(
+    Participant & participant, const std::string & topic_name);
+/// The same for the subscriptions (DDS readers) on `topic_name`; a service's servers are the
+/// readers of its request topic ("rq/<service>Request").
+std::vector<EndpointInfo> subscriptions_on_topic(
     Participant & participant, const std::string & topic_name);
 
 /// The rmw profile of an endpoint's DDS QoS: history and depth, reliability, durability,

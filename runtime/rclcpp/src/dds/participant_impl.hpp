@@ -39,11 +39,14 @@ struct Participant::Impl
   std::atomic<uint32_t> endpoint_counter{0};
   std::unique_ptr<DiscoveryInfo> discovery;
 
-  // The publications of the domain as the builtin DCPSPublication topic tells them, kept up to
-  // date by each graph query (graph.cpp), which takes only what changed since the last one.
+  // The publications and subscriptions of the domain as the builtin DCPSPublication and
+  // DCPSSubscription topics tell them, kept up to date by each graph query (graph.cpp), which
+  // takes only what changed since the last one.
   std::mutex graph_mutex;
-  dds_entity_t publication_reader = 0;          // created by the first query
-  std::map<Gid, PublicationInfo> publications;  // by endpoint GID
+  dds_entity_t publication_reader = 0;           // created by the first query of its kind
+  std::map<Gid, EndpointInfo> publications;      // by endpoint GID
+  dds_entity_t subscription_reader = 0;
+  std::map<Gid, EndpointInfo> subscriptions;
 
   /// Finds or creates the topic; any thread. Throws DdsError.
   TopicEntry topic(
