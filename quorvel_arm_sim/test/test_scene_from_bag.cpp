@@ -446,6 +446,26 @@ TEST(SceneFromBag, WhatASceneCannotPlayIsNamedWithItsEvent)
                                  "TASK_ENDED #106: the task was canceled"),
       std::string::npos);
 
+  // A grab whose controller went away and came back: the supervisor sent it again, which a
+  // scene cannot play.
+  Script resent;
+  resent.started(0.0);
+  resent.detect(0.01, 0.3, {trash(1, 0.35, 0.1, -0.17)}, 0);
+  resent.gripper(0.32, true, "grab");
+  resent.add(0.33, TaskEvent::MOTION_SENT).service = "arm_grab";
+  resent.add(11.0, TaskEvent::SERVER_GONE).service = "arm_grab";
+  resent.add(14.0, TaskEvent::SERVER_BACK).service = "arm_grab";
+  resent.ended(20.0, "succeeded", 102300000);
+  const DerivedScene after_restart =
+      derive_scene(resent.task(), ArmRecording{}, TaskSource{"rec", 1, 1});
+  ASSERT_FALSE(after_restart.problems.empty());
+  EXPECT_NE(
+      after_restart.problems.front().find("SERVER_GONE #"), std::string::npos)
+      << after_restart.problems.front();
+  EXPECT_NE(
+      after_restart.problems.front().find("the supervisor sent the request again"),
+      std::string::npos);
+
   // A task recorded without its start, with a gap, and an item that appears from nowhere
   // beside one picked that never left (stuck).
   Script m;

@@ -1,5 +1,7 @@
 #include "quorvel_bag/metadata.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +20,18 @@
 
 namespace quorvel_bag
 {
+
+namespace
+{
+
+// Well formed, but of a kind this reader does not read: no rebuild helps.
+class NotSupported : public BagError
+{
+public:
+  using BagError::BagError;
+};
+
+}  // namespace
 
 namespace
 {
@@ -181,8 +195,19 @@ BagMetadata metadata_from_yaml(const std::string & text)
   }
   metadata.storage_identifier =
       required_scalar<std::string>(info, "storage_identifier", at, "a string");
-  if (metadata.storage_identifier != kStorageIdentifier) {
-    throw BagError("storage '" + metadata.storage_identifier + "' is not supported (only sqlite3)");
+  // `ros2 bag reindex` (Humble) leaves the storage empty: the files' .db3 names say sqlite3.
+  const bool reindexed_sqlite =
+      metadata.storage_identifier.empty() && info["relative_file_paths"].IsSequence() &&
+      std::all_of(
+          info["relative_file_paths"].begin(),
+          info["relative_file_paths"].end(),
+          [](const YAML::Node & path) {
+            const std::string name = path.IsScalar() ? path.as<std::string>() : "";
+            return name.size() > 4 && name.compare(name.size() - 4, 4, ".db3") == 0;
+          });
+  if (metadata.storage_identifier != kStorageIdentifier && !reindexed_sqlite) {
+    throw NotSupported(
+        "its storage '" + metadata.storage_identifier + "' is not supported (only sqlite3)");
   }
   metadata.duration_ns = required_time(info, "duration", "nanoseconds", at);
   metadata.starting_time_ns = required_time(info, "starting_time", "nanoseconds_since_epoch", at);
@@ -227,10 +252,21 @@ BagMetadata metadata_from_yaml(const std::string & text)
         required_scalar<std::string>(info, "compression_format", at, "a string");
     metadata.compression_mode =
         required_scalar<std::string>(info, "compression_mode", at, "a string");
+    // ros2 bag record --compression-format zstd: FILE or MESSAGE mode (rosbag2 takes the mode
+    // in any case); other formats cannot be read here.
+    std::string mode = metadata.compression_mode;
+    std::transform(mode.begin(), mode.end(), mode.begin(), [](unsigned char c) {
+      return static_cast<char>(std::toupper(c));
+    });
     if (!metadata.compression_format.empty() || !metadata.compression_mode.empty()) {
-      throw BagError(
-          "the bag is compressed (" + metadata.compression_format + ", " +
-          metadata.compression_mode + "), which is not supported");
+      if (metadata.compression_format != "zstd" || (mode != "FILE" && mode != "MESSAGE")) {
+        throw NotSupported(
+            "it is compressed (" + metadata.compression_format + ", " +
+            metadata.compression_mode +
+            "): only zstd in FILE or MESSAGE mode can be read; make an uncompressed copy with "
+            "'ros2 bag convert'");
+      }
+      metadata.compression_mode = mode;
     }
   }
 
@@ -288,6 +324,8 @@ BagMetadata read_metadata(const std::filesystem::path & bag_dir)
   }
   try {
     return metadata_from_yaml(text.str());
+  } catch (const NotSupported & error) {
+    throw BagError("bag '" + label + "' cannot be read here: " + error.what());
   } catch (const BagError & error) {
     throw BagError(
         "bag '" + label + "': " + kMetadataFileName + " is malformed: " + error.what() +

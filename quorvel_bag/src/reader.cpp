@@ -1,6 +1,8 @@
 #include "quorvel_bag/reader.hpp"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -10,6 +12,7 @@
 #include <utility>
 
 #include "database.hpp"
+#include "zstd.hpp"
 #include "quorvel_bag/bag_error.hpp"
 
 namespace quorvel_bag
@@ -19,6 +22,7 @@ struct BagReader::File
 {
   std::string name;  // as metadata.yaml gives it
   std::filesystem::path path;
+  std::filesystem::path db_path;  // path, or its decompressed copy
   std::unique_ptr<detail::Database> db;
   std::map<std::int64_t, std::size_t> topic_index;  // topics.id -> index into topics_
 };
@@ -31,6 +35,21 @@ std::uintmax_t file_size_or_zero(const std::filesystem::path & file)
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(file, ec);
   return ec ? 0 : size;
+}
+
+// A compressed database or message may not grow past this: what it holds is read into memory
+// or onto the disk, and the bytes come from a file that may be damaged or hostile.
+constexpr std::uint64_t kMaxDecompressedFile = 64ULL << 30;
+constexpr std::size_t kMaxDecompressedMessage = 256U << 20;
+
+std::filesystem::path make_scratch_directory()
+{
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "quorvel-bag-decompressed-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::system_error(errno, std::generic_category(), "cannot make a temporary directory");
+  }
+  return pattern;
 }
 
 }  // namespace
@@ -100,7 +119,18 @@ bool MessageCursor::next(BagMessage & message)
   message.timestamp_ns = row.column_int64(2);
   const std::size_t size = row.column_bytes(3);
   const auto * bytes = static_cast<const std::uint8_t *>(row.column_blob(3));
-  message.data.assign(bytes, bytes + (bytes != nullptr ? size : 0));
+  if (reader.message_compressed_) {
+    try {
+      message.data = detail::decompress_bytes(bytes, bytes != nullptr ? size : 0,
+                                              kMaxDecompressedMessage);
+    } catch (const detail::ZstdError & error) {
+      throw BagError(
+          "bag '" + reader.label_ + "': message " + std::to_string(id) + " of " + file.name +
+          " does not decompress: " + error.what());
+    }
+  } else {
+    message.data.assign(bytes, bytes + (bytes != nullptr ? size : 0));
+  }
   impl_->advance(*best);
   return true;
 }
@@ -135,10 +165,25 @@ BagReader::BagReader(const std::filesystem::path & bag_dir)
     topics_.push_back(std::move(topic));
   }
 
+  message_compressed_ = metadata_.compression_mode == "MESSAGE";
+  const bool file_compressed = metadata_.compression_mode == "FILE";
+  // Whatever happens below, a decompressed copy does not outlive the reader.
+  struct ScratchGuard
+  {
+    std::filesystem::path * path;
+    ~ScratchGuard()
+    {
+      if (path != nullptr && !path->empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(*path, ec);
+      }
+    }
+  } guard{&scratch_};
   for (const std::string & relative : metadata_.relative_file_paths) {
     auto file = std::make_unique<File>();
     file->name = relative;
     file->path = directory_ / relative;
+    file->db_path = file->path;
     const auto bad_file = [&](const std::string & what) {
       return BagError("bag '" + label_ + "': " + what);
     };
@@ -146,15 +191,29 @@ BagReader::BagReader(const std::filesystem::path & bag_dir)
     if (!std::filesystem::is_regular_file(file->path, ec)) {
       throw bad_file(relative + ", named in " + kMetadataFileName + ", is missing");
     }
+    if (file_compressed) {
+      try {
+        if (scratch_.empty()) {
+          scratch_ = make_scratch_directory();
+        }
+        file->db_path = scratch_ / (std::to_string(files_.size()) + ".db3");
+        detail::decompress_file(file->path, file->db_path, kMaxDecompressedFile);
+      } catch (const detail::ZstdError & error) {
+        throw bad_file(relative + " does not decompress: " + error.what());
+      } catch (const std::system_error & error) {
+        throw bad_file(relative + ": " + error.what());
+      }
+    }
     try {
-      detail::check_database_file(file->path);
+      detail::check_database_file(file->db_path);
     } catch (const detail::SqliteError & error) {
       throw bad_file(error.what());
     } catch (const std::runtime_error & error) {
       throw bad_file(error.what());
     }
     try {
-      file->db = std::make_unique<detail::Database>(file->path, detail::Database::Mode::kReadOnly);
+      file->db =
+          std::make_unique<detail::Database>(file->db_path, detail::Database::Mode::kReadOnly);
       for (const char * table : {"topics", "messages"}) {
         if (!file->db->has_table(table)) {
           throw bad_file(
@@ -190,9 +249,17 @@ BagReader::BagReader(const std::filesystem::path & bag_dir)
     }
     files_.push_back(std::move(file));
   }
+  guard.path = nullptr;  // kept until the reader goes
 }
 
-BagReader::~BagReader() = default;
+BagReader::~BagReader()
+{
+  files_.clear();  // the databases close before their copies go
+  if (!scratch_.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(scratch_, ec);
+  }
+}
 
 const BagTopic * BagReader::find_topic(const std::string & name) const
 {

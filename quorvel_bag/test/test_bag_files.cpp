@@ -5,7 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+#include <zstd.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -239,6 +243,127 @@ TEST(BagFiles, bags_written_the_way_humble_writes_them_are_read_whole)
       EXPECT_EQ(
           quorvel_bag::check_decodes(message, reader.label()), message.topic->name != "/not/ours");
     }
+  }
+}
+
+namespace
+{
+
+std::string zstd_of(const std::string & bytes)
+{
+  std::string out(ZSTD_compressBound(bytes.size()), '\0');
+  const std::size_t n = ZSTD_compress(out.data(), out.size(), bytes.data(), bytes.size(), 3);
+  EXPECT_FALSE(ZSTD_isError(n));
+  out.resize(n);
+  return out;
+}
+
+// What ros2 bag record --compression-format zstd changes in a bag made the Humble way.
+void compress_bag(const std::filesystem::path & dir, const std::string & mode)
+{
+  const std::string db = dir.filename().string() + "_0.db3";
+  std::string metadata = bag_fixtures::read_file(dir / "metadata.yaml");
+  const auto set = [&metadata](const std::string & from, const std::string & to) {
+    for (auto at = metadata.find(from); at != std::string::npos; at = metadata.find(from, at + to.size())) {
+      metadata.replace(at, from.size(), to);
+    }
+  };
+  set("compression_format: \"\"", "compression_format: zstd");
+  set("compression_mode: \"\"", "compression_mode: " + mode);
+  if (mode == "FILE") {
+    set(db, db + ".zstd");
+    bag_fixtures::write_file(dir / (db + ".zstd"), zstd_of(bag_fixtures::read_file(dir / db)));
+    std::filesystem::remove(dir / db);
+  } else {
+    sqlite3 * handle = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / db).c_str(), &handle), SQLITE_OK);
+    std::vector<std::pair<std::int64_t, std::string>> rows;
+    sqlite3_stmt * select = nullptr;
+    sqlite3_prepare_v2(handle, "SELECT id, data FROM messages", -1, &select, nullptr);
+    while (sqlite3_step(select) == SQLITE_ROW) {
+      const auto * blob = static_cast<const char *>(sqlite3_column_blob(select, 1));
+      rows.emplace_back(
+          sqlite3_column_int64(select, 0),
+          zstd_of(std::string(blob, static_cast<std::size_t>(sqlite3_column_bytes(select, 1)))));
+    }
+    sqlite3_finalize(select);
+    for (const auto & [id, data] : rows) {
+      sqlite3_stmt * update = nullptr;
+      sqlite3_prepare_v2(handle, "UPDATE messages SET data = ?1 WHERE id = ?2", -1, &update, nullptr);
+      sqlite3_bind_blob(update, 1, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
+      sqlite3_bind_int64(update, 2, id);
+      EXPECT_EQ(sqlite3_step(update), SQLITE_DONE);
+      sqlite3_finalize(update);
+    }
+    sqlite3_close(handle);
+  }
+  bag_fixtures::write_file(dir / "metadata.yaml", metadata);
+}
+
+std::size_t scratch_directories()
+{
+  std::size_t n = 0;
+  for (const auto & entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path())) {
+    n += entry.path().filename().string().rfind("quorvel-bag-decompressed-", 0) == 0;
+  }
+  return n;
+}
+
+}  // namespace
+
+TEST(BagFiles, zstd_bags_are_read_in_file_and_message_mode_and_a_damaged_one_is_named)
+{
+  const Recording recording;
+  const std::size_t scratch_before = scratch_directories();
+  for (const std::string mode : {"FILE", "message"}) {
+    SCOPED_TRACE(mode);
+    TempDir tmp;
+    const auto dir = tmp / "robot_bag";
+    bag_fixtures::make_humble_bag(
+        dir, recording.topics, recording.messages, bag_fixtures::Journal::kMemory);
+    compress_bag(dir, mode);
+    {
+      BagReader reader(dir);
+      EXPECT_EQ(reader.metadata().compression_format, "zstd");
+      expect_recording(reader, recording);
+    }
+    EXPECT_EQ(scratch_directories(), scratch_before) << "a decompressed copy outlived its reader";
+  }
+
+  // A compressed database cut short, and a message that is no zstd frame: named, not read.
+  TempDir tmp;
+  const auto cut = tmp / "cut_bag";
+  bag_fixtures::make_humble_bag(cut, recording.topics, recording.messages, bag_fixtures::Journal::kMemory);
+  compress_bag(cut, "FILE");
+  const std::string whole = bag_fixtures::read_file(cut / "cut_bag_0.db3.zstd");
+  bag_fixtures::write_file(cut / "cut_bag_0.db3.zstd", whole.substr(0, whole.size() / 2));
+  try {
+    BagReader reader(cut);
+    ADD_FAILURE() << "a truncated compressed database was read";
+  } catch (const BagError & error) {
+    EXPECT_NE(std::string(error.what()).find("cut_bag_0.db3.zstd does not decompress"), std::string::npos)
+        << error.what();
+  }
+  EXPECT_EQ(scratch_directories(), scratch_before);
+  const auto bad = tmp / "bad_bag";
+  bag_fixtures::make_humble_bag(bad, recording.topics, recording.messages, bag_fixtures::Journal::kMemory);
+  compress_bag(bad, "MESSAGE");
+  bag_fixtures::sql(bad / "bad_bag_0.db3", "UPDATE messages SET data = x'00010203' WHERE id = 2");
+  BagReader reader(bad);
+  EXPECT_THROW(read_all(reader), BagError);
+
+  // Another format is refused with what to do.
+  const auto lz4 = tmp / "lz4_bag";
+  bag_fixtures::make_humble_bag(lz4, recording.topics, recording.messages, bag_fixtures::Journal::kMemory);
+  std::string metadata = bag_fixtures::read_file(lz4 / "metadata.yaml");
+  metadata.replace(metadata.find("compression_format: \"\""), 22, "compression_format: lz4");
+  metadata.replace(metadata.find("compression_mode: \"\""), 20, "compression_mode: FILE");
+  bag_fixtures::write_file(lz4 / "metadata.yaml", metadata);
+  try {
+    BagReader refused(lz4);
+    ADD_FAILURE() << "an lz4 bag was read";
+  } catch (const BagError & error) {
+    EXPECT_NE(std::string(error.what()).find("ros2 bag convert"), std::string::npos) << error.what();
   }
 }
 

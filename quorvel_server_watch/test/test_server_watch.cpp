@@ -116,6 +116,15 @@ TEST(ServerWatchJudgement, TellsGoneBackAndReplacedServersApart)
        {300, a, true, Change::kNone},
        {500, {}, false, Change::kGone}},
       "a request sent before the graph caught up");
+  // ... and a server that left before the graph ever listed it: the client's match tells.
+  play(
+      {},
+      {{100, {}, true, Change::kNone},
+       {300, {}, false, Change::kGone},
+       {500, {}, false, Change::kNone},
+       {700, b, true, Change::kNone},
+       {1700, b, true, Change::kBack}},
+      "a server gone before the graph listed it");
 }
 
 TEST(ServerWatchGraph, ListsAServiceServersByIdsThatARestartDoesNotKeep)

@@ -49,6 +49,9 @@ ArmSupervisorNode::ArmSupervisorNode(const rclcpp::NodeOptions & options)
       create_client<ArmGrab>(arm_grab_service, rmw_qos_profile_services_default, nullptr);
   arm_release_client_ =
       create_client<ArmRelease>(arm_release_service, rmw_qos_profile_services_default, nullptr);
+  // The first look at the graph's servers starts following them; taken now, the view is
+  // complete by the time a task waits for an answer.
+  ListServers(*arm_grab_client_);
 
   grasp_pub_ = create_publisher<std_msgs::msg::Bool>("/robot/grasp_topic", 1);
   ctrl_io_pub_ = create_publisher<std_msgs::msg::Int32MultiArray>("/robot/ctrl_io_topic", 1);

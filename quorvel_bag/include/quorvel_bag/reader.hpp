@@ -80,7 +80,10 @@ private:
 /// Opening checks the bag before anything is read from it: metadata.yaml present and well
 /// formed, every database file there, an SQLite database, not truncated, with the tables of a
 /// bag, and its topics those of metadata.yaml. Each failure throws BagError naming the bag and
-/// what is wrong. The databases are opened read-only.
+/// what is wrong. The databases are opened read-only. A bag compressed with zstd (as `ros2 bag
+/// record --compression-format zstd` makes it) is read as well: in FILE mode each database is
+/// decompressed into a temporary directory, removed with the reader; in MESSAGE mode each
+/// message as it is read.
 ///
 /// Methods are const and may be called from one thread at a time.
 class BagReader
@@ -120,6 +123,9 @@ private:
   BagMetadata metadata_;
   std::vector<BagTopic> topics_;
   std::vector<std::unique_ptr<File>> files_;
+  // FILE-compressed bags: where their databases were decompressed (empty otherwise).
+  std::filesystem::path scratch_;
+  bool message_compressed_ = false;
 };
 
 }  // namespace quorvel_bag

@@ -87,9 +87,16 @@ public:
   Change update(const ServerIds & servers, bool reachable, Clock::time_point now)
   {
     if (asked_.empty()) {
-      // The graph had not listed the server yet when the request went out.
+      // The graph had not listed the server yet when the request went out: the first server it
+      // lists is the one asked. Until then the client's own match tells whether one is there.
       asked_ = servers;
-      return Change::kNone;
+      if (servers.empty() && !reachable && !gone_since_) {
+        gone_since_ = now;
+        return Change::kGone;
+      }
+      if (servers.empty() && !gone_since_) {
+        return Change::kNone;
+      }
     }
     if (!gone_since_) {
       const bool still_listed =
