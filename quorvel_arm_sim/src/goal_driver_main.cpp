@@ -38,7 +38,8 @@ const char kUsage[] =
     "them all.\n"
     "\n"
     "exit status: 0 no goal lost; 1 a goal was lost; 2 wrong arguments; 3 no action server\n"
-    "within --server-timeout (default 10 s); 4 goals were lost only with supervisor restarts.\n";
+    "within --server-timeout (default 10 s); 4 goals were lost only with supervisor restarts;\n"
+    "130 interrupted by Ctrl-C.\n";
 
 struct Options
 {
@@ -156,6 +157,9 @@ public:
       std::cout << " " << code << " x" << count;
     }
     std::cout << std::endl;
+    if (interrupted_ > 0) {
+      return 130;
+    }
     if (lost_ > 0) {
       return 1;
     }
@@ -231,7 +235,14 @@ private:
         asked_again = wrapped;
         break;
       }
-      if (!rclcpp::ok() || (now >= goal_deadline && !keeper.gone_since())) {
+      if (!rclcpp::ok()) {
+        // Ctrl-C: the goal stays with the supervisor; nothing can be sent any more.
+        std::cout << "goal " << number << ": stopped waiting (interrupted) before its result"
+                  << std::endl;
+        ++interrupted_;
+        return;
+      }
+      if (now >= goal_deadline && !keeper.gone_since()) {
         report_lost(number, "no result");
         try {
           client_->async_cancel_goal(handle);
@@ -281,6 +292,7 @@ private:
   long ended_ = 0;
   long lost_ = 0;
   long lost_with_restart_ = 0;
+  long interrupted_ = 0;
   long rejected_ = 0;
   std::map<std::int32_t, long> codes_;
 };
