@@ -63,6 +63,9 @@ def generate_launch_description():
         Node(
             package='quorvel_arm_supervisor',
             executable='arm_supervisor',
+            # malloc without per-thread caches, one arena: its memory stays flat over days
+            # (README, "Memory over a long run").
+            additional_env={'GLIBC_TUNABLES': 'glibc.malloc.tcache_count=0:glibc.malloc.arena_max=1'},
             parameters=[
                 LaunchConfiguration('params_file'),
                 {
