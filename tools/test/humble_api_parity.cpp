@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "builtin_interfaces/msg/time.hpp"
+#include "rcl/domain_id.h"
 #include "quorvel_interfaces/action/arm_task.hpp"
 #include "quorvel_interfaces/srv/arm_grab.hpp"
 #include "quorvel_interfaces/srv/detect_trash.hpp"
@@ -71,6 +72,17 @@ struct send_response_with_const_id<
   CALLS(std::vector<std::string>, rclcpp::remove_ros_arguments(0, argv));
   CALLS(std::vector<std::string>, rclcpp::init_and_remove_ros_arguments(0, argv));
   CALLS(void, rclcpp::spin(std::shared_ptr<rclcpp::Node>()));
+  // A context per DDS domain (quorvel fleet): the domain in its init options, nodes made in it.
+  SAME_MEMBER(rclcpp::InitOptions, set_domain_id, void (rclcpp::InitOptions::*)(size_t));
+  SAME_MEMBER(rclcpp::InitOptions, get_domain_id, size_t (rclcpp::InitOptions::*)() const);
+  SAME_MEMBER(rclcpp::InitOptions, use_default_domain_id, void (rclcpp::InitOptions::*)());
+  static_assert(RCL_DEFAULT_DOMAIN_ID == SIZE_MAX, "Humble's default domain id");
+  CALLS(void, ref<rclcpp::Context>().init(0, argv, cref<rclcpp::InitOptions>()));
+  CALLS(bool, ref<rclcpp::Context>().shutdown("reason"));
+  CALLS(
+    rclcpp::NodeOptions &,
+    ref<rclcpp::NodeOptions>().context(std::shared_ptr<rclcpp::Context>()));
+  CALLS(rclcpp::Context::SharedPtr, rclcpp::ExecutorOptions().context);
 }
 
 // --- executors ------------------------------------------------------------------------------

@@ -28,9 +28,22 @@ Context::~Context()
   shutdown_cv_.wait(lock, [this]() {return shutdowns_running_ == 0;});
 }
 
+void InitOptions::use_default_domain_id()
+{
+  const char * value = std::getenv("ROS_DOMAIN_ID");
+  if (value == nullptr || *value == '\0') {
+    domain_id_ = 0;
+    return;
+  }
+  try {
+    domain_id_ = dds::DomainConfig::from_environment().domain_id;
+  } catch (const dds::DdsError & error) {
+    throw exceptions::RCLError(error.what());
+  }
+}
+
 void Context::init(int argc, char const * const * argv, const InitOptions & init_options)
 {
-  (void)init_options;
   // Refused before anything else, so that no participant ever joins a domain unauthenticated.
   switch (base::security_request(
       std::getenv("ROS_SECURITY_ENABLE"), std::getenv("ROS_SECURITY_STRATEGY"))) {
@@ -58,6 +71,7 @@ void Context::init(int argc, char const * const * argv, const InitOptions & init
   base::apply_log_levels(parsed.log_levels);
   std::lock_guard<std::mutex> lock(mutex_);
   *arguments_ = std::move(parsed);
+  domain_id_ = init_options.get_domain_id();
   shutdown_reason_.clear();
   valid_.store(true);
 }
@@ -120,7 +134,13 @@ std::shared_ptr<dds::Participant> Context::participant()
 {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!participant_) {
-    participant_ = dds::Participant::create(dds::DomainConfig::from_environment());
+    const bool from_environment = domain_id_ == RCL_DEFAULT_DOMAIN_ID;
+    dds::DomainConfig config = dds::DomainConfig::from_environment(from_environment);
+    if (!from_environment) {
+      dds::DomainConfig::check_domain_id(domain_id_, "the domain id");
+      config.domain_id = static_cast<uint32_t>(domain_id_);
+    }
+    participant_ = dds::Participant::create(config);
   }
   return participant_;
 }

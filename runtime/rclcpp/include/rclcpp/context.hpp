@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "rcl/domain_id.h"
 #include "rclcpp/detail/interrupt_list.hpp"
 
 namespace rclcpp
@@ -45,8 +46,18 @@ public:
     return *this;
   }
 
+  /// The DDS domain of the context's participant: the one ROS_DOMAIN_ID names (0 without it).
+  /// Throws rclcpp::exceptions::RCLError for a ROS_DOMAIN_ID that is not a domain id.
+  void use_default_domain_id();
+  /// The DDS domain of the context's participant, whatever ROS_DOMAIN_ID says; a context per
+  /// domain lets one process take part in several.
+  void set_domain_id(size_t domain_id) {domain_id_ = domain_id;}
+  /// RCL_DEFAULT_DOMAIN_ID until one is set.
+  size_t get_domain_id() const {return domain_id_;}
+
 private:
   bool auto_initialize_logging_ = true;
+  size_t domain_id_ = RCL_DEFAULT_DOMAIN_ID;
 };
 
 /// One initialisation of the client library. Thread-safe.
@@ -96,6 +107,7 @@ private:
   std::string shutdown_reason_;
   std::unique_ptr<base::ParsedArguments> arguments_;
   std::shared_ptr<dds::Participant> participant_;
+  size_t domain_id_ = RCL_DEFAULT_DOMAIN_ID;  // from the init options
   std::vector<OnShutdownCallback> on_shutdown_callbacks_;
   detail::InterruptList interrupts_;
 };

@@ -55,8 +55,11 @@ struct DomainConfig
   uint32_t domain_id = 0;
   /// The XML/URI list given to dds_create_domain.
   std::string cyclone_config;
-  /// Reads the environment; throws DdsError with a clear message on a bad ROS_DOMAIN_ID.
-  static DomainConfig from_environment();
+  /// From ROS_LOCALHOST_ONLY, CYCLONEDDS_URI and, when `read_domain_id`, ROS_DOMAIN_ID.
+  /// Throws DdsError for a ROS_DOMAIN_ID that is not a domain id Cyclone can use.
+  static DomainConfig from_environment(bool read_domain_id = true);
+  /// Throws DdsError for a domain id Cyclone cannot bind the ports of (`what` names its source).
+  static void check_domain_id(size_t domain_id, const std::string & what);
 };
 
 class Participant;

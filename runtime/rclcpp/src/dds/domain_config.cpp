@@ -120,10 +120,21 @@ uint32_t parse_domain_id(const char * value)
 // An interface must never be selected twice (Cyclone refuses the whole configuration), so when
 // the user's configuration selects one (NetworkInterface or NetworkInterfaceAddress, inline or
 // in a referenced file), ours leaves the interface out.
-DomainConfig DomainConfig::from_environment()
+void DomainConfig::check_domain_id(size_t domain_id, const std::string & what)
+{
+  if (domain_id > kMaxDomainId) {
+    throw DdsError(
+        what + " " + std::to_string(domain_id) + " is out of range: Cyclone DDS cannot bind " +
+        "the UDP ports of domain ids above " + std::to_string(kMaxDomainId));
+  }
+}
+
+DomainConfig DomainConfig::from_environment(bool read_domain_id)
 {
   DomainConfig config;
-  config.domain_id = parse_domain_id(std::getenv("ROS_DOMAIN_ID"));
+  if (read_domain_id) {
+    config.domain_id = parse_domain_id(std::getenv("ROS_DOMAIN_ID"));
+  }
 
   const char * localhost_only = std::getenv("ROS_LOCALHOST_ONLY");
   const char * uri_env = std::getenv("CYCLONEDDS_URI");
