@@ -199,15 +199,29 @@ bool advance(
   }
 }
 
+}  // namespace
+
+namespace watcher_detail
+{
+
 using GoalKeeper = quorvel_server_watch::GoalResultWatch<ArmTask>;
 
-// Which goal the dashboard follows across its action server's absence.
+// Which goal the dashboard follows across its action server's absence (a member of
+// ArmWatcher::Impl, so not in the anonymous namespace).
 struct FollowedGoal
 {
   std::unique_ptr<GoalKeeper> keeper;  // made with the first running task, kept for all
   bool following = false;
   std::array<std::uint8_t, 16> goal{};
 };
+
+}  // namespace watcher_detail
+
+namespace
+{
+
+using watcher_detail::FollowedGoal;
+using watcher_detail::GoalKeeper;
 
 // One step of following the running task's goal: the keeper on a new running goal, the
 // action server's absence and return, and the result or loss the server reports then.
