@@ -128,6 +128,23 @@ ExitCode run_dashboard(const DashboardOptions & options, Session & session);
 bool dashboard_replays(const std::vector<std::string> & args);
 ExitCode run_dashboard_replay(const DashboardOptions & options);
 
+// ---- quorvel fleet ------------------------------------------------------------------------
+inline constexpr int kDefaultFleetPort = 8766;
+struct FleetOptions
+{
+  bool help = false;
+  std::string domains;      // a domain list ("40-59"), or
+  std::string config_file;  // a FLEET.yaml
+  int port = kDefaultFleetPort;
+  std::string bind = "127.0.0.1";
+  std::string action = kDefaultAction;
+  std::string detect_service = kDefaultDetectService;
+};
+FleetOptions parse_fleet(const std::vector<std::string> & args);
+extern const char kFleetUsage[];
+// Makes a client library context per arm's domain (no Session: the process has many).
+ExitCode run_fleet(const FleetOptions & options, int argc, char ** argv);
+
 // ---- quorvel record ------------------------------------------------------------------------
 struct RecordOptions
 {
@@ -135,10 +152,13 @@ struct RecordOptions
   std::string output;                // the bag directory; empty: rosbag2_<date>-<time>
   std::vector<std::string> topics;   // empty: the task events and the arm's topics
   std::optional<double> duration_s;  // none: until Ctrl-C
+  std::string domains;               // --domains LIST: a bag per domain under `output`
 };
 RecordOptions parse_record(const std::vector<std::string> & args);
 extern const char kRecordUsage[];
 ExitCode run_record(const RecordOptions & options, Session & session);
+// With --domains: a client library context per domain, no session on ROS_DOMAIN_ID.
+ExitCode run_record_domains(const RecordOptions & options, int argc, char ** argv);
 
 // ---- quorvel bag --------------------------------------------------------------------------
 enum class BagAction

@@ -28,6 +28,7 @@ const char kUsage[] =
     "  echo       print voice, gripper, recover messages or the task events\n"
     "  status     show which of the supervisor's endpoints are up\n"
     "  dashboard  serve a live page of the supervisor on http://127.0.0.1:8765/ (or play a bag)\n"
+    "  fleet      serve one page for many arms, each on a domain of its own, on port 8766\n"
     "  record     record the task events and the arm's topics into a ROS 2 bag\n"
     "  bag        what a recorded bag holds (info, events), the rebuild of its metadata (reindex),\n"
     "             two recorded tasks step by step (compare)\n"
@@ -140,7 +141,41 @@ ExitCode run_cli(int argc, char ** argv)
   if (command == "dashboard") {
     return run_command(command, rest, parse_dashboard, kDashboardUsage, run_dashboard, argc, argv);
   }
+  if (command == "fleet") {
+    FleetOptions options;
+    try {
+      options = parse_fleet(rest);
+    } catch (const UsageError & error) {
+      std::cerr << "quorvel fleet: " << error.what() << "\n\n" << kFleetUsage;
+      return ExitCode::kUsage;
+    }
+    if (options.help) {
+      std::cout << kFleetUsage;
+      return ExitCode::kOk;
+    }
+    try {
+      return run_fleet(options, argc, argv);
+    } catch (const std::exception & error) {
+      std::cerr << "quorvel fleet: " << error.what() << std::endl;
+      return ExitCode::kFailure;
+    }
+  }
   if (command == "record") {
+    RecordOptions options;
+    try {
+      options = parse_record(rest);
+    } catch (const UsageError & error) {
+      std::cerr << "quorvel record: " << error.what() << "\n\n" << kRecordUsage;
+      return ExitCode::kUsage;
+    }
+    if (!options.help && !options.domains.empty()) {
+      try {
+        return run_record_domains(options, argc, argv);
+      } catch (const std::exception & error) {
+        std::cerr << "quorvel record: " << error.what() << std::endl;
+        return ExitCode::kFailure;
+      }
+    }
     return run_command(command, rest, parse_record, kRecordUsage, run_record, argc, argv);
   }
   if (command == "bag") {

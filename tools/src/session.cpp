@@ -15,7 +15,9 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a
 
 extern "C" void count_interrupt(int) { g_interrupts.fetch_add(1); }
 
-void install_interrupt_counter()
+}  // namespace
+
+void count_interrupts()
 {
   struct sigaction action
   {
@@ -28,11 +30,11 @@ void install_interrupt_counter()
   sigaction(SIGTERM, &action, nullptr);
 }
 
-}  // namespace
+int interrupt_count() { return g_interrupts.load(); }
 
 Session::Session(int argc, char ** argv, const std::string & node_name)
 {
-  install_interrupt_counter();
+  count_interrupts();
   rclcpp::init(argc, argv, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::None);
   try {
     node_ = std::make_shared<rclcpp::Node>(node_name);

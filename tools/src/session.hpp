@@ -12,6 +12,12 @@
 namespace quorvel_tools
 {
 
+// Counts SIGINT and SIGTERM instead of ending the process (Session does this itself; a command
+// that makes its own contexts calls it first).
+void count_interrupts();
+// How many times SIGINT or SIGTERM arrived since count_interrupts().
+int interrupt_count();
+
 // Initialises the client library with the full command line (its --ros-args part is the
 // library's) and creates one node. SIGINT and SIGTERM do not shut the library down: they are
 // counted, so that a command can still talk to the graph after Ctrl-C (to cancel a goal, or

@@ -99,7 +99,7 @@
   function connect() {
     if (retryTimer) { clearTimeout(retryTimer); retryTimer = null; }
     if (source) { source.close(); }
-    source = new EventSource('/api/stream');
+    source = new EventSource('api/stream');
     var names = ['snapshot', 'task', 'timeline', 'workspace', 'surroundings', 'arm', 'voice',
                  'outcomes', 'endpoints', 'plot', 'ping'];
     names.forEach(function (name) {
@@ -727,7 +727,7 @@
   function press(path, body) {
     busy = true;
     updateButtons();
-    say(path === '/api/task' ? 'sending the task\u2026' : 'asking to cancel\u2026', '');
+    say(path === 'api/task' ? 'sending the task\u2026' : 'asking to cancel\u2026', '');
     fetch(path, {
       method: 'POST',
       headers: { 'X-Quorvel-Token': token, 'Content-Type': 'application/json' },
@@ -765,8 +765,8 @@
     });
     // The card changes height as the task card above grows or shrinks.
     if (window.ResizeObserver) { new ResizeObserver(followIfWanted).observe(list); }
-    $('send-task').addEventListener('click', function () { press('/api/task', '{"cmd": 1}'); });
-    $('cancel-task').addEventListener('click', function () { press('/api/cancel', ''); });
+    $('send-task').addEventListener('click', function () { press('api/task', '{"cmd": 1}'); });
+    $('cancel-task').addEventListener('click', function () { press('api/cancel', ''); });
     renderWorkspace();
     renderPlot(null, null);
     var redraw = null;
@@ -776,8 +776,9 @@
         renderPlot(replay ? replay.plot : state.plot, replay ? cursorMs() : null);
       }, 100);
     });
+    showFleetArm();
     // The same page serves the live supervisor and a recording; the dashboard says which.
-    fetch('/api/mode', { cache: 'no-store' }).then(function (response) {
+    fetch('api/mode', { cache: 'no-store' }).then(function (response) {
       return response.json();
     }).then(function (mode) {
       if (mode.mode === 'replay') { startReplay(); } else { startLive(); }
@@ -1030,8 +1031,27 @@
     setInterval(frame, 100);
   }
 
+  // Served by quorvel fleet under arm/<n>/: a way back to the fleet, and which arm this is.
+  function showFleetArm() {
+    var match = /\/arm\/(\d+)\/$/.exec(window.location.pathname);
+    if (!match) { return; }
+    var link = $('fleet-link');
+    link.href = '../../' + (token ? '?token=' + encodeURIComponent(token) : '');
+    link.hidden = false;
+    var index = Number(match[1]);
+    getJson('../../api/fleet').then(function (fleet) {
+      (fleet.arms || []).forEach(function (arm) {
+        if (arm.index !== index) { return; }
+        var where = 'domain ' + arm.domain + (arm.host ? ' on ' + arm.host : '');
+        var label = arm.name === 'domain ' + arm.domain ? where : arm.name + ' \u00b7 ' + where;
+        $('brand-sub').textContent = 'arm dashboard \u00b7 ' + label;
+        document.title = arm.name + ' \u2014 Quorvel arm dashboard';
+      });
+    }).catch(function () {});
+  }
+
   function loadRecording() {
-    getJson('/api/replay').then(function (info) {
+    getJson('api/replay').then(function (info) {
       replay.info = info;
       everConnected = true;
       setLink(true, 'paused');
@@ -1143,7 +1163,7 @@
     $('player-date').textContent = isNum(task.started_ms) ?
       'task of ' + dateTime(task.started_ms) : 'task start not recorded';
     $('player-task').value = index;
-    getJson('/api/replay/task?index=' + index).then(function (detail) {
+    getJson('api/replay/task?index=' + index).then(function (detail) {
       if (replay.task !== task) { return; }
       detail.events.sort(function (a, b) { return a.at_ns - b.at_ns; });
       replay.detail = detail;
@@ -1216,7 +1236,7 @@
     if (replay.busy) { replay.again = true; return; }
     replay.busy = true;
     var at = Math.round(replay.at);
-    getJson('/api/replay/state?at=' + at).then(function (data) {
+    getJson('api/replay/state?at=' + at).then(function (data) {
       replay.busy = false;
       if (!connected) { setLink(true, 'paused'); updatePlayer(); }
       showState(data);

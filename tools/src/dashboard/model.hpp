@@ -150,6 +150,8 @@ public:
   // Everything, as one JSON object with a member per section (and "server_ms").
   nlohmann::json snapshot(std::int64_t now_ms) const;
   nlohmann::json section(Section section) const;
+  // Grows with every change of any section.
+  std::uint64_t revision() const { return revision_; }
 
   // Whether the page behind `cursor` lacks something. With `urgent_only` the arm and the
   // surroundings, which change many times a second, do not count.

@@ -234,9 +234,19 @@ DashboardServer::DashboardServer(DashboardHub & hub, std::string token, ButtonHa
 
 DashboardServer::DashboardServer(
     DashboardHub & hub, std::string token, ButtonHandler on_button, Settings settings)
-    : hub_(&hub),
+    : sites_{LiveSite{"", &hub, std::move(on_button)}},
       token_(std::move(token)),
-      on_button_(std::move(on_button)),
+      settings_(settings),
+      server_(std::make_unique<httplib::Server>())
+{
+  configure();
+}
+
+DashboardServer::DashboardServer(
+    std::vector<LiveSite> arms, FleetSite fleet, std::string token, Settings settings)
+    : sites_(std::move(arms)),
+      fleet_(std::move(fleet)),
+      token_(std::move(token)),
       settings_(settings),
       server_(std::make_unique<httplib::Server>())
 {
@@ -311,40 +321,119 @@ void DashboardServer::add_routes()
   };
   server_->set_error_handler(on_error);
 
+  if (fleet_) {
+    add_assets("", true);
+    add_fleet_routes();
+  }
+  for (const LiveSite & site : sites_) {
+    add_assets(site.prefix, false);
+    add_live_routes(site);
+  }
+  if (replay_ != nullptr) {
+    add_assets("", false);
+    add_replay_routes();
+  }
+}
+
+void DashboardServer::add_assets(const std::string & prefix, bool fleet_page)
+{
+  // The fleet's page is fleet.*, a dashboard's every other file; their links are relative, so
+  // that a dashboard's page works under a fleet's prefix as it does at the root.
   for (const WebAsset & asset : web_assets()) {
+    const bool of_fleet = std::string(asset.path).rfind("/fleet", 0) == 0;
+    if (of_fleet != fleet_page) {
+      continue;
+    }
     const WebAsset * served = &asset;
     const auto handler = [served](const httplib::Request &, httplib::Response & res) {
       // The page is opened with the token in its address: keep it out of caches.
       res.set_header("Cache-Control", "no-store");
       res.set_content(served->body, served->content_type);
     };
-    server_->Get(asset.path, handler);
-    if (std::string(asset.path) == "/index.html") {
-      server_->Get("/", handler);
+    server_->Get(prefix + asset.path, handler);
+    const std::string index = fleet_page ? "/fleet.html" : "/index.html";
+    if (asset.path == index) {
+      server_->Get(prefix + "/", handler);
     }
   }
-
-  server_->Get("/api/mode", [this](const httplib::Request &, httplib::Response & res) {
+  if (fleet_page) {
+    return;
+  }
+  if (!prefix.empty()) {
+    // "/arm/3" without its slash would resolve the page's links one level too high.
+    server_->Get(prefix, [prefix](const httplib::Request & req, httplib::Response & res) {
+      // Only the token goes along, and only as the hex digits it is made of.
+      std::string token = req.get_param_value("token");
+      const bool hex = std::all_of(token.begin(), token.end(), [](unsigned char c) {
+        return std::isxdigit(c) != 0;
+      });
+      res.set_redirect(prefix + "/" + (token.empty() || !hex ? "" : "?token=" + token));
+    });
+  }
+  server_->Get(prefix + "/api/mode", [this](const httplib::Request &, httplib::Response & res) {
     res.set_header("Cache-Control", "no-store");
     res.set_content(json_text({{"mode", replay_ != nullptr ? "replay" : "live"}}), kJson);
   });
-
-  if (replay_ != nullptr) {
-    add_replay_routes();
-  } else {
-    add_live_routes();
-  }
 }
 
-void DashboardServer::add_live_routes()
+void DashboardServer::add_fleet_routes()
 {
-  server_->Get("/api/state", [this](const httplib::Request &, httplib::Response & res) {
+  server_->Get("/api/fleet", [this](const httplib::Request &, httplib::Response & res) {
     res.set_header("Cache-Control", "no-store");
-    res.set_content(hub_->snapshot_text(), kJson);
+    res.set_content(fleet_->state_text(), kJson);
+  });
+  server_->Get("/api/fleet/stream", [this](const httplib::Request &, httplib::Response & res) {
+    if (fleet_streams_.fetch_add(1) >= static_cast<int>(settings_.threads) - 4) {
+      fleet_streams_.fetch_sub(1);
+      send_text(res, 503, "too many open pages; close one and reload");
+      return;
+    }
+    struct Position
+    {
+      std::uint64_t revision = 0;
+      std::chrono::steady_clock::time_point sent{};
+      bool first = true;
+    };
+    auto position = std::make_shared<Position>();
+    res.set_header("Cache-Control", "no-store");
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [this, position](std::size_t, httplib::DataSink & sink) {
+          // A change goes out within a poll; the ages on the page move once a second anyway.
+          constexpr auto kPoll = std::chrono::milliseconds(20);
+          constexpr auto kRefresh = std::chrono::seconds(1);
+          while (sink.is_writable() && server_->is_running()) {
+            const std::uint64_t revision = fleet_->revision();
+            const auto now = std::chrono::steady_clock::now();
+            if (position->first || revision != position->revision ||
+                now - position->sent >= kRefresh) {
+              std::string text = position->first ? "retry: 1000\n\n" : "";
+              position->first = false;
+              position->revision = revision;
+              position->sent = now;
+              text += "event: fleet\ndata: " + fleet_->state_text() + "\n\n";
+              return sink.write(text.data(), text.size());
+            }
+            std::this_thread::sleep_for(kPoll);
+          }
+          return false;
+        },
+        [this](bool) { fleet_streams_.fetch_sub(1); });
+  });
+}
+
+void DashboardServer::add_live_routes(const LiveSite & site)
+{
+  DashboardHub * const hub = site.hub;
+  const std::string prefix = site.prefix;
+  const ButtonHandler on_button = site.on_button;
+  server_->Get(prefix + "/api/state", [hub](const httplib::Request &, httplib::Response & res) {
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(hub->snapshot_text(), kJson);
   });
 
-  server_->Get("/api/stream", [this](const httplib::Request &, httplib::Response & res) {
-    if (!hub_->open_stream()) {
+  server_->Get(prefix + "/api/stream", [this, hub](const httplib::Request &, httplib::Response & res) {
+    if (!hub->open_stream()) {
       send_text(res, 503, "too many open pages; close one and reload");
       return;
     }
@@ -354,7 +443,7 @@ void DashboardServer::add_live_routes()
     res.set_header("Cache-Control", "no-store");
     res.set_chunked_content_provider(
         "text/event-stream",
-        [this, position, first, keepalive](std::size_t, httplib::DataSink & sink) {
+        [hub, position, first, keepalive](std::size_t, httplib::DataSink & sink) {
           std::string text;
           if (*first) {
             // Reconnect quickly after the dashboard was restarted.
@@ -362,19 +451,19 @@ void DashboardServer::add_live_routes()
             *first = false;
           }
           std::string changes;
-          if (!hub_->next_stream_text(*position, changes, keepalive)) {
+          if (!hub->next_stream_text(*position, changes, keepalive)) {
             return false;
           }
           text += changes;
           return sink.write(text.data(), text.size());
         },
-        [this](bool) { hub_->close_stream(); });
+        [hub](bool) { hub->close_stream(); });
   });
 
   // With a content reader, a POST without a body and without Content-Length (curl -X POST)
   // is a press like any other rather than a malformed request.
-  const auto button = [this](ButtonAction action) {
-    return [this, action](
+  const auto button = [on_button](ButtonAction action) {
+    return [on_button, action](
                const httplib::Request & req,
                httplib::Response & res,
                const httplib::ContentReader & read_content) {
@@ -394,11 +483,11 @@ void DashboardServer::add_live_routes()
         send_text(res, 400, error);
         return;
       }
-      send_answer(res, on_button_(action, cmd));
+      send_answer(res, on_button(action, cmd));
     };
   };
-  server_->Post("/api/task", button(ButtonAction::kSendTask));
-  server_->Post("/api/cancel", button(ButtonAction::kCancel));
+  server_->Post(prefix + "/api/task", button(ButtonAction::kSendTask));
+  server_->Post(prefix + "/api/cancel", button(ButtonAction::kCancel));
 }
 
 void DashboardServer::add_replay_routes()
@@ -494,8 +583,8 @@ void DashboardServer::start()
 
 void DashboardServer::stop()
 {
-  if (hub_ != nullptr) {
-    hub_->stop();
+  for (const LiveSite & site : sites_) {
+    site.hub->stop();
   }
   if (thread_.joinable()) {
     server_->stop();

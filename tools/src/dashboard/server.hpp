@@ -6,10 +6,12 @@
 #ifndef QUORVEL_TOOLS__DASHBOARD__SERVER_HPP_
 #define QUORVEL_TOOLS__DASHBOARD__SERVER_HPP_
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,6 +63,23 @@ bool host_allowed(const std::string & host_header, const std::vector<std::string
 // The address a person opens: the bound address, or loopback when bound to every interface.
 std::string page_url(const std::string & bind_address, int port, const std::string & token);
 
+// One arm's live page inside a fleet's server: everything of a dashboard, under `prefix`
+// ("/arm/3": its page at /arm/3/, its state at /arm/3/api/state).
+struct LiveSite
+{
+  std::string prefix;
+  DashboardHub * hub = nullptr;
+  ButtonHandler on_button;
+};
+
+// The fleet's own page at "/": its state as JSON text, and a number that changes whenever that
+// state may have (the stream sends on a change, and once a second for the ages on the page).
+struct FleetSite
+{
+  std::function<std::string()> state_text;
+  std::function<std::uint64_t()> revision;
+};
+
 class DashboardServer
 {
 public:
@@ -79,6 +98,10 @@ public:
   // The page of a recording: GET only; any other method is answered 405 (403 without the
   // token, as in live mode).
   DashboardServer(BagReplay & replay, std::string token, Settings settings);
+  // A fleet: its page at "/", and each arm's live page under its site's prefix; one token,
+  // one Host check for all of them.
+  DashboardServer(
+      std::vector<LiveSite> arms, FleetSite fleet, std::string token, Settings settings);
   ~DashboardServer();
 
   DashboardServer(const DashboardServer &) = delete;
@@ -94,13 +117,16 @@ public:
 private:
   void configure();
   void add_routes();
-  void add_live_routes();
+  void add_assets(const std::string & prefix, bool fleet_page);
+  void add_live_routes(const LiveSite & site);
   void add_replay_routes();
+  void add_fleet_routes();
 
-  DashboardHub * hub_ = nullptr;  // live
+  std::vector<LiveSite> sites_;   // live: one without a prefix, or a fleet's arms
   BagReplay * replay_ = nullptr;  // replay
+  std::optional<FleetSite> fleet_;
+  std::atomic<int> fleet_streams_{0};
   const std::string token_;
-  const ButtonHandler on_button_;
   const Settings settings_;
   std::vector<std::string> allowed_hosts_;
   std::unique_ptr<httplib::Server> server_;

@@ -1,6 +1,7 @@
 #include "fleet/fleet_model.hpp"
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 #include "codes.hpp"
@@ -47,6 +48,26 @@ const char * urgency_name(Urgency urgency)
       return "unknown";
   }
   return "unknown";
+}
+
+namespace
+{
+
+auto comparable(const ArmState & s)
+{
+  return std::tie(
+      s.supervisor_up, s.task_known, s.running, s.goal_id, s.phase, s.step_count, s.started_ms,
+      s.last_event_ms, s.picked, s.given_up, s.abnormal, s.env_stop, s.server_gone,
+      s.supervisor_gone, s.lost_with_restart, s.outcome, s.error_code, s.error_meaning,
+      s.ended_ms);
+}
+
+}  // namespace
+
+bool same_but_heard(const ArmState & a, const ArmState & b)
+{
+  return comparable(a) == comparable(b) &&
+         a.last_heard_ms.has_value() == b.last_heard_ms.has_value();
 }
 
 ArmState arm_state_from_snapshot(const nlohmann::json & snapshot)
@@ -209,6 +230,7 @@ nlohmann::json FleetModel::tile(std::size_t index, std::int64_t now_ms, Urgency 
       {"phase", s.task_known ? s.phase : std::string()},
       {"step_count", s.step_count},
       {"started_ms", s.started_ms},
+      {"event_ms", s.last_event_ms},
       {"waited_s", waited_s},
       {"picked", s.picked},
       {"given_up", s.given_up},
@@ -264,6 +286,14 @@ nlohmann::json FleetModel::snapshot(std::int64_t now_ms) const
     alarms += o.urgency == Urgency::kAlarm ? 1 : 0;
     list.push_back(o.tile);
   }
+  nlohmann::json codes = nlohmann::json::array();
+  for (const auto & [code, count] : results) {
+    std::string meaning = "lost with its supervisor's restart";
+    if (code != "lost") {
+      meaning = task_error_meaning(static_cast<std::int32_t>(std::stol(code)));
+    }
+    codes.push_back({{"code", code}, {"count", count}, {"meaning", meaning}});
+  }
   return {
       {"server_ms", now_ms},
       {"arms", list},
@@ -271,7 +301,11 @@ nlohmann::json FleetModel::snapshot(std::int64_t now_ms) const
        {{"arms", arms_.size()},
         {"live", live},
         {"alarms", alarms},
-        {"hour", {{"tasks", tasks}, {"results", results}, {"recoveries", recoveries}}}}},
+        {"hour",
+         {{"tasks", tasks},
+          {"results", results},
+          {"codes", codes},
+          {"recoveries", recoveries}}}}},
       {"alarm_thresholds",
        {{"wait_s", config_.alarms.wait_s}, {"silent_s", config_.alarms.silent_s}}},
   };

@@ -43,6 +43,10 @@ struct ArmState
   std::optional<std::int64_t> ended_ms;
 };
 
+// Whether two states of an arm differ in more than when it was last heard from (which moves with
+// every joint message of an arm at rest, ten times a second).
+bool same_but_heard(const ArmState & a, const ArmState & b);
+
 // Reads an ArmState out of a dashboard model's snapshot (DashboardModel::snapshot()).
 ArmState arm_state_from_snapshot(const nlohmann::json & snapshot);
 

@@ -51,13 +51,13 @@ def log(message):
 class Program:
     """A program this test started: output in a file, stopped by its PID."""
 
-    def __init__(self, name, argv, workdir):
+    def __init__(self, name, argv, workdir, env=None):
         self.name = name
         self.argv = argv
         self.path = os.path.join(workdir, name + '.log')
         self.out = open(self.path, 'w')
         self.process = subprocess.Popen(
-            argv, stdout=self.out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+            argv, stdout=self.out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, env=env)
         log('started %s (pid %d): %s' % (name, self.process.pid, ' '.join(argv)))
 
     def text(self):
