@@ -46,6 +46,13 @@ constexpr auto kAnswerWait = std::chrono::seconds(10);
 constexpr auto kButtonLimit = std::chrono::seconds(15);
 constexpr auto kProbePeriod = std::chrono::seconds(1);
 
+}  // namespace
+
+// The types of ArmWatcher::Impl's members: a named namespace, as a class with linkage may not
+// hold members whose types have none.
+namespace watcher_detail
+{
+
 // Hands button presses from the HTTP threads to the ROS thread, which alone uses the action
 // client, and the answers back.
 class ButtonQueue
@@ -115,6 +122,26 @@ struct InFlight
   std::shared_future<GoalHandle::SharedPtr> goal;
   std::shared_future<CancelResponse::SharedPtr> cancel;
 };
+
+using GoalKeeper = quorvel_server_watch::GoalResultWatch<ArmTask>;
+
+// Which goal the dashboard follows across its action server's absence.
+struct FollowedGoal
+{
+  std::unique_ptr<GoalKeeper> keeper;  // made with the first running task, kept for all
+  bool following = false;
+  std::array<std::uint8_t, 16> goal{};
+};
+
+}  // namespace watcher_detail
+
+namespace
+{
+
+using watcher_detail::ButtonQueue;
+using watcher_detail::FollowedGoal;
+using watcher_detail::GoalKeeper;
+using watcher_detail::InFlight;
 
 std::string goal_id_hex(const rclcpp_action::GoalUUID & uuid)
 {
@@ -198,30 +225,6 @@ bool advance(
     return answer(500, std::string("could not reach the action server: ") + error.what());
   }
 }
-
-}  // namespace
-
-namespace watcher_detail
-{
-
-using GoalKeeper = quorvel_server_watch::GoalResultWatch<ArmTask>;
-
-// Which goal the dashboard follows across its action server's absence (a member of
-// ArmWatcher::Impl, so not in the anonymous namespace).
-struct FollowedGoal
-{
-  std::unique_ptr<GoalKeeper> keeper;  // made with the first running task, kept for all
-  bool following = false;
-  std::array<std::uint8_t, 16> goal{};
-};
-
-}  // namespace watcher_detail
-
-namespace
-{
-
-using watcher_detail::FollowedGoal;
-using watcher_detail::GoalKeeper;
 
 // One step of following the running task's goal: the keeper on a new running goal, the
 // action server's absence and return, and the result or loss the server reports then.
