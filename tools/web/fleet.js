@@ -198,6 +198,7 @@
     var container = $('tiles');
     var unknown = data.arms.filter(function (arm) { return arm.urgency === 'unknown'; });
     var fold = unknown.length > UNKNOWN_TILES_MAX;
+    $('nobody').hidden = !(data.arms.length > 0 && unknown.length === data.arms.length);
     var seen = {};
     var previous = null;
     data.arms.forEach(function (arm) {

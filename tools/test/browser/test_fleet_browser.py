@@ -12,7 +12,8 @@ them but the last. In the test (without --bench):
   - a tile opens that arm's own page (served by the same process, with a way back), and a
     button there without the token is refused, as is a request naming another host;
   - a desk stopped goes silent on the page; Ctrl-C stops the fleet with status 0.
-With --bench every desk runs chaos tasks back to back (arm_sim_goals) and the test prints
+With --bench the fleet watches --domains FIRST-LAST, every desk runs chaos tasks back to back
+(arm_sim_goals) and the test prints
 BENCH lines: fleet_tile_latency_ms (an event's stamp to its tile on the page, median),
 fleet_rss_mb, fleet_discovery_s and fleet_idle_cpu_percent (the fleet process while every arm
 is live and idle).
@@ -165,9 +166,9 @@ def write_config(args, workdir):
     return path
 
 
-def start_fleet(args, workdir, programs, config):
-    fleet = base.Program('fleet', [args.quorvel, 'fleet', '--config', config,
-                                   '--port', str(args.port)], workdir)
+def start_fleet(args, workdir, programs, which):
+    fleet = base.Program('fleet', [args.quorvel, 'fleet'] + which + ['--port', str(args.port)],
+                         workdir)
     programs.append(fleet)
     url = fleet.wait_for(r'^fleet: (http://\S+)$', 30).group(1)
     if not url.startswith('http://127.0.0.1:%d/?token=' % args.port):
@@ -183,7 +184,7 @@ def all_live(port, indices):
 
 def run_test(args, workdir, programs, driver_factory):
     config = write_config(args, workdir)
-    fleet_program, url = start_fleet(args, workdir, programs, config)
+    fleet_program, url = start_fleet(args, workdir, programs, ['--config', config])
     fleet = Fleet(args, workdir, programs)
     last = args.arms - 1
     for i in range(last):
@@ -323,8 +324,10 @@ def run_test(args, workdir, programs, driver_factory):
 
 
 def run_bench(args, workdir, programs, driver_factory):
-    config = write_config(args, workdir)
-    fleet_program, url = start_fleet(args, workdir, programs, config)
+    # As an operator starts it for a range of domains: arms named after them.
+    fleet_program, url = start_fleet(
+        args, workdir, programs,
+        ['--domains', '%d-%d' % (args.first_domain, args.first_domain + args.arms - 1)])
     pid = fleet_program.process.pid
     fleet = Fleet(args, workdir, programs)
     last = args.arms - 1
