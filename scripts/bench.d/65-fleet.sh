@@ -3,6 +3,7 @@
 # goals sent back to back by arm_sim_goals), as a browser sees its page:
 #   fleet_tile_latency_ms     median, over every arm's steps while they work, from an event's
 #                             stamp (wall clock, taken by its publisher) to its tile on the page
+#                             (fleet_tile_latency_p95_ms: its 95th percentile)
 #   fleet_rss_mb              the fleet process's resident memory while every arm works
 #   fleet_discovery_s         from the start of an arm's desk to its tile showing it live
 #   fleet_idle_cpu_percent    the fleet process's CPU (of one core) while every arm is live

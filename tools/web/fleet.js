@@ -212,7 +212,7 @@
         tiles[arm.index] = known = { key: key, node: node };
         window.quorvelFleetLog.push({ arm: arm.index, urgency: arm.urgency, phase: arm.phase,
                                       step: arm.step_count, event_ms: arm.event_ms,
-                                      at: Date.now() });
+                                      server_ms: serverMs, at: Date.now() });
         if (window.quorvelFleetLog.length > 2000) { window.quorvelFleetLog.splice(0, 1000); }
       }
       // In order of urgency: each tile follows the one before it.

@@ -14,7 +14,8 @@ them but the last. In the test (without --bench):
   - a desk stopped goes silent on the page; Ctrl-C stops the fleet with status 0.
 With --bench the fleet watches --domains FIRST-LAST, every desk runs chaos tasks back to back
 (arm_sim_goals) and the test prints
-BENCH lines: fleet_tile_latency_ms (an event's stamp to its tile on the page, median),
+BENCH lines: fleet_tile_latency_ms (an event's stamp to its tile on the page, median; and its
+95th percentile, fleet_tile_latency_p95_ms),
 fleet_rss_mb, fleet_discovery_s and fleet_idle_cpu_percent (the fleet process while every arm
 is live and idle).
 
@@ -153,6 +154,17 @@ def tile_latencies(driver, since_ms, arms=None):
             key = (e['arm'], e['event_ms'])
             first[key] = min(first.get(key, e['at']), e['at'])
     return [at - event_ms for (_, event_ms), at in first.items()]
+
+
+def server_latencies(driver, since_ms):
+    """From an event's stamp to the fleet's state that first carried it (the server's part)."""
+    entries = driver.execute_script('return window.quorvelFleetLog || [];')
+    first = {}
+    for e in entries:
+        if e.get('event_ms') and e['event_ms'] >= since_ms and e.get('server_ms'):
+            key = (e['arm'], e['event_ms'])
+            first[key] = min(first.get(key, e['server_ms']), e['server_ms'])
+    return [server_ms - event_ms for (_, event_ms), server_ms in first.items()]
 
 
 def write_config(args, workdir):
@@ -361,6 +373,10 @@ def run_bench(args, workdir, programs, driver_factory):
         rss = rss_mb(pid)
         time.sleep(args.run_s * 0.5)
         samples = tile_latencies(driver, opened_ms)
+        served = sorted(server_latencies(driver, opened_ms))
+        if served:
+            log('the fleet\'s part: median %.1f ms, 95th %.1f ms' % (
+                served[len(served) // 2], served[int(len(served) * 0.95)]))
         if len(samples) < args.arms:
             raise Failure('only %d steps reached the tiles' % len(samples))
         if args.screenshot:
@@ -374,6 +390,7 @@ def run_bench(args, workdir, programs, driver_factory):
                                                  discovery_s, idle_cpu))
     suffix = '' if args.arms == 20 else '_%darms' % args.arms
     print('BENCH fleet_tile_latency_ms%s %.1f ms' % (suffix, median), flush=True)
+    print('BENCH fleet_tile_latency_p95_ms%s %.1f ms' % (suffix, p95), flush=True)
     print('BENCH fleet_rss_mb%s %.1f MB' % (suffix, rss), flush=True)
     print('BENCH fleet_discovery_s%s %.2f s' % (suffix, discovery_s), flush=True)
     print('BENCH fleet_idle_cpu_percent%s %.2f %%' % (suffix, idle_cpu), flush=True)
