@@ -16,7 +16,8 @@
   var source = null;
   var lastMessage = 0;
   var everConnected = false;
-  var tiles = {};               // arm index -> { key, node }
+  var tiles = {};               // arm index -> { key, node, eventMs }
+  var logged = {};              // arm index -> what the log last said of it
 
   // For tests and measurements: when each arm's tile last changed, and to what.
   window.quorvelFleetLog = [];
@@ -209,11 +210,17 @@
       if (!known || known.key !== key) {
         var node = buildTile(arm, serverMs);
         if (known) { container.replaceChild(node, known.node); }
-        tiles[arm.index] = known = { key: key, node: node };
-        window.quorvelFleetLog.push({ arm: arm.index, urgency: arm.urgency, phase: arm.phase,
-                                      step: arm.step_count, event_ms: arm.event_ms,
-                                      server_ms: serverMs, at: Date.now() });
-        if (window.quorvelFleetLog.length > 2000) { window.quorvelFleetLog.splice(0, 1000); }
+        var shownEvent = known ? known.eventMs : null;
+        tiles[arm.index] = known = { key: key, node: node, eventMs: arm.event_ms };
+        // A tile is drawn again every second (its times move): the log keeps each arm's steps
+        // and urgencies, once each, for whoever measures the page.
+        if (arm.event_ms !== shownEvent || arm.urgency !== (logged[arm.index] || {}).urgency) {
+          logged[arm.index] = { urgency: arm.urgency };
+          window.quorvelFleetLog.push({ arm: arm.index, urgency: arm.urgency, phase: arm.phase,
+                                        step: arm.step_count, event_ms: arm.event_ms,
+                                        server_ms: serverMs, at: Date.now() });
+          if (window.quorvelFleetLog.length > 20000) { window.quorvelFleetLog.splice(0, 10000); }
+        }
       }
       // In order of urgency: each tile follows the one before it.
       var want = previous ? previous.nextSibling : container.firstChild;
