@@ -155,6 +155,8 @@ struct RecordOptions
   std::string domains;               // --domains LIST: a bag per domain under `output`
 };
 RecordOptions parse_record(const std::vector<std::string> & args);
+// The value of a --domains option (40-59, 3,7,9-12), checked; throws UsageError.
+std::string domains_option(const std::string & text);
 extern const char kRecordUsage[];
 ExitCode run_record(const RecordOptions & options, Session & session);
 // With --domains: a client library context per domain, no session on ROS_DOMAIN_ID.

@@ -188,12 +188,7 @@ RecordOptions parse_record(const std::vector<std::string> & args)
     } else if (name == "duration") {
       options.duration_s = parse_positive(reader.option_value(name, value), "--duration");
     } else if (name == "domains") {
-      options.domains = reader.option_value(name, value);
-      try {
-        parse_domain_list(options.domains);
-      } catch (const FleetConfigError & error) {
-        throw UsageError(std::string("--domains: ") + error.what());
-      }
+      options.domains = domains_option(reader.option_value(name, value));
     } else {
       throw_unknown_option(name);
     }

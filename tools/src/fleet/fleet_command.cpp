@@ -70,6 +70,16 @@ const char kFleetUsage[] =
     "exit status: 0 stopped by Ctrl-C; 1 could not start (a bad FLEET.yaml, port in use,\n"
     "address not available, ROS error); 2 wrong arguments.\n";
 
+std::string domains_option(const std::string & text)
+{
+  try {
+    parse_domain_list(text);
+  } catch (const FleetConfigError & error) {
+    throw UsageError(std::string("--domains: ") + error.what());
+  }
+  return text;
+}
+
 FleetOptions parse_fleet(const std::vector<std::string> & args)
 {
   FleetOptions options;
@@ -83,12 +93,7 @@ FleetOptions parse_fleet(const std::vector<std::string> & args)
     if (name == "help") {
       options.help = true;
     } else if (name == "domains") {
-      options.domains = reader.option_value(name, value);
-      try {
-        parse_domain_list(options.domains);
-      } catch (const FleetConfigError & error) {
-        throw UsageError(std::string("--domains: ") + error.what());
-      }
+      options.domains = domains_option(reader.option_value(name, value));
     } else if (name == "config") {
       options.config_file = reader.option_value(name, value);
       if (options.config_file.empty()) {
