@@ -4,6 +4,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <regex>
@@ -106,6 +110,56 @@ TEST(ProcessStartTest, ABadKeyStopsTheStartAfterTheLinesOfTheKeysBeforeIt)
   EXPECT_EQ(error.find("recover_movej_pos2_: ["), std::string::npos);
   EXPECT_EQ(error.find("recover_movej_end_pos: ["), std::string::npos);
   EXPECT_EQ(supervisor.Stdout().find("ArmSupervisorNode Start!"), std::string::npos);
+}
+
+// Cyclone reports the configuration it applied in its trace (category "config"): the receive
+// buffer is made small enough to be resident within minutes, the user's other settings still
+// apply, and a user who sizes it (here in a file named by the list) keeps theirs.
+TEST(ProcessStartTest, CycloneReceiveBufferIsSizedUnlessTheUserSizesIt)
+{
+  char directory_template[] = "/tmp/node_test_cyclone_XXXXXX";
+  ASSERT_NE(mkdtemp(directory_template), nullptr);
+  const std::string directory = directory_template;
+  const auto tracing = [&](const std::string & name) {
+    return "<CycloneDDS><Domain id=\"any\"><Tracing><Category>config</Category><OutputFile>" +
+           directory + "/" + name + "</OutputFile></Tracing></Domain></CycloneDDS>";
+  };
+  const auto applied = [&](const std::string & name, const std::string & element) {
+    std::ifstream trace(directory + "/" + name);
+    const std::string text{std::istreambuf_iterator<char>(trace), {}};
+    std::smatch match;
+    const std::regex line("Domain/Sizing/" + element + "/#text: ([^{]+) \\{");
+    return std::regex_search(text, match, line) ? match[1].str() : "(none in the trace)";
+  };
+
+  {
+    SupervisorProcess supervisor(
+        RosArgs({"yaml_config_path:=node_test_joints.yaml"}),
+        {{"CYCLONEDDS_URI", tracing("ours.log")}});
+    ASSERT_TRUE(supervisor.WaitForOutput("ArmSupervisorNode Start!", seconds(20)))
+        << supervisor.Output();
+    EXPECT_NE(supervisor.Stderr().find("Cyclone DDS receive buffer: 128 KiB in chunks of 32 KiB"),
+              std::string::npos) << supervisor.Output();
+    ExpectCleanInterrupt(supervisor);
+    EXPECT_EQ(applied("ours.log", "ReceiveBufferSize"), "128 KiB");
+    EXPECT_EQ(applied("ours.log", "ReceiveBufferChunkSize"), "32 KiB");
+  }
+  {
+    const std::string sizing = directory + "/sizing.xml";
+    std::ofstream(sizing) << "<CycloneDDS><Domain id=\"any\"><Sizing><ReceiveBufferSize>512KiB"
+                             "</ReceiveBufferSize></Sizing></Domain></CycloneDDS>\n";
+    SupervisorProcess supervisor(
+        RosArgs({"yaml_config_path:=node_test_joints.yaml"}),
+        {{"CYCLONEDDS_URI", tracing("theirs.log") + ",file://" + sizing}});
+    ASSERT_TRUE(supervisor.WaitForOutput("ArmSupervisorNode Start!", seconds(20)))
+        << supervisor.Output();
+    EXPECT_NE(supervisor.Stderr().find("Cyclone DDS receive buffer: as CYCLONEDDS_URI sizes it"),
+              std::string::npos) << supervisor.Output();
+    ExpectCleanInterrupt(supervisor);
+    EXPECT_EQ(applied("theirs.log", "ReceiveBufferSize"), "512 KiB");
+    EXPECT_EQ(applied("theirs.log", "ReceiveBufferChunkSize"), "128 KiB");
+  }
+  std::filesystem::remove_all(directory);
 }
 
 struct StartUpFailure
