@@ -57,8 +57,7 @@ std::optional<std::string> uri_with_receive_buffer(const char * user_uri)
     const size_t comma = std::min(user.find(',', start), user.size());
     std::string item = trimmed(user.substr(start, comma - start));
     start = comma + 1;
-    if (item.empty() || item.front() == '<' || item.find('<') != std::string::npos ||
-        item.find('>') != std::string::npos) {
+    if (item.empty() || item.find_first_of("<>") != std::string::npos) {
       continue;
     }
     if (item.rfind("file://", 0) == 0) {

@@ -132,33 +132,28 @@ TEST(ProcessStartTest, CycloneReceiveBufferIsSizedUnlessTheUserSizesIt)
     return std::regex_search(text, match, line) ? match[1].str() : "(none in the trace)";
   };
 
-  {
+  // Starts the program with `uri`, checks its start-up line naming the decision, stops it.
+  const auto start_and_stop = [](const std::string & uri, const std::string & log_line) {
     SupervisorProcess supervisor(
-        RosArgs({"yaml_config_path:=node_test_joints.yaml"}),
-        {{"CYCLONEDDS_URI", tracing("ours.log")}});
+        RosArgs({"yaml_config_path:=node_test_joints.yaml"}), {{"CYCLONEDDS_URI", uri}});
     ASSERT_TRUE(supervisor.WaitForOutput("ArmSupervisorNode Start!", seconds(20)))
         << supervisor.Output();
-    EXPECT_NE(supervisor.Stderr().find("Cyclone DDS receive buffer: 128 KiB in chunks of 32 KiB"),
-              std::string::npos) << supervisor.Output();
+    EXPECT_NE(supervisor.Stderr().find(log_line), std::string::npos) << supervisor.Output();
     ExpectCleanInterrupt(supervisor);
-    EXPECT_EQ(applied("ours.log", "ReceiveBufferSize"), "128 KiB");
-    EXPECT_EQ(applied("ours.log", "ReceiveBufferChunkSize"), "32 KiB");
-  }
-  {
-    const std::string sizing = directory + "/sizing.xml";
-    std::ofstream(sizing) << "<CycloneDDS><Domain id=\"any\"><Sizing><ReceiveBufferSize>512KiB"
-                             "</ReceiveBufferSize></Sizing></Domain></CycloneDDS>\n";
-    SupervisorProcess supervisor(
-        RosArgs({"yaml_config_path:=node_test_joints.yaml"}),
-        {{"CYCLONEDDS_URI", tracing("theirs.log") + ",file://" + sizing}});
-    ASSERT_TRUE(supervisor.WaitForOutput("ArmSupervisorNode Start!", seconds(20)))
-        << supervisor.Output();
-    EXPECT_NE(supervisor.Stderr().find("Cyclone DDS receive buffer: as CYCLONEDDS_URI sizes it"),
-              std::string::npos) << supervisor.Output();
-    ExpectCleanInterrupt(supervisor);
-    EXPECT_EQ(applied("theirs.log", "ReceiveBufferSize"), "512 KiB");
-    EXPECT_EQ(applied("theirs.log", "ReceiveBufferChunkSize"), "128 KiB");
-  }
+  };
+
+  start_and_stop(tracing("ours.log"), "Cyclone DDS receive buffer: 128 KiB in chunks of 32 KiB");
+  EXPECT_EQ(applied("ours.log", "ReceiveBufferSize"), "128 KiB");
+  EXPECT_EQ(applied("ours.log", "ReceiveBufferChunkSize"), "32 KiB");
+
+  const std::string sizing = directory + "/sizing.xml";
+  std::ofstream(sizing) << "<CycloneDDS><Domain id=\"any\"><Sizing><ReceiveBufferSize>512KiB"
+                           "</ReceiveBufferSize></Sizing></Domain></CycloneDDS>\n";
+  start_and_stop(
+      tracing("theirs.log") + ",file://" + sizing,
+      "Cyclone DDS receive buffer: as CYCLONEDDS_URI sizes it");
+  EXPECT_EQ(applied("theirs.log", "ReceiveBufferSize"), "512 KiB");
+  EXPECT_EQ(applied("theirs.log", "ReceiveBufferChunkSize"), "128 KiB");
   std::filesystem::remove_all(directory);
 }
 
